@@ -1,0 +1,196 @@
+// The binding frame: every C entry point runs its body through `guarded`,
+// and module functions are stamped out from a pure operation and its
+// parameter description by `function_def`.
+#pragma once
+
+#include "binding/convert.hpp"
+#include "binding/params.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace tesmar {
+
+// Runs a body that yields a result object or an error value. No C++
+// exception leaves this function.
+template <class Body>
+PyObject *guarded(Body &&body) noexcept
+{
+    try {
+        Expected<Owned> result = std::forward<Body>(body)();
+        if (result) [[likely]] {
+            return result->release();
+        }
+        std::move(result.error()).raise();
+    }
+    catch (...) {
+        raise_panic(std::current_exception());
+    }
+    return nullptr;
+}
+
+// How each native parameter type is converted: `Holder` keeps the converted
+// value alive for the call, `view` hands it to the operation.
+template <class T>
+struct Param;
+
+template <>
+struct Param<double> {
+    using Holder = double;
+    static Expected<double> convert(PyObject *object) { return to_real(object); }
+    static double view(double value) { return value; }
+};
+
+template <>
+struct Param<std::int64_t> {
+    using Holder = std::int64_t;
+    static Expected<std::int64_t> convert(PyObject *object) { return to_signed(object); }
+    static std::int64_t view(std::int64_t value) { return value; }
+};
+
+// An optional count: empty when the caller did not pass it.
+template <>
+struct Param<std::optional<std::uint64_t>> {
+    using Holder = std::optional<std::uint64_t>;
+    static Expected<Holder> convert(PyObject *object) { return to_unsigned(object); }
+    static Holder view(Holder value) { return value; }
+};
+
+template <>
+struct Param<std::span<const double>> {
+    using Holder = std::vector<double>;
+    static Expected<Holder> convert(PyObject *object) { return to_number_list(object); }
+    static std::span<const double> view(const Holder &items) { return items; }
+};
+
+template <>
+struct Param<std::span<const std::int64_t>> {
+    using Holder = std::vector<std::int64_t>;
+    static Expected<Holder> convert(PyObject *object) { return to_integer_list(object); }
+    static std::span<const std::int64_t> view(const Holder &items) { return items; }
+};
+
+template <class T>
+struct Signature;
+template <class R, class... A>
+struct Signature<R (*)(A...) noexcept> {
+    using Result = R;
+    using Args = std::tuple<A...>;
+};
+template <class R, class... A>
+struct Signature<R (*)(A...)> : Signature<R (*)(A...) noexcept> {};
+
+template <class T>
+struct IsOutcome : std::false_type {};
+template <class T>
+struct IsOutcome<Outcome<T>> : std::true_type {};
+
+// The plain value type of an operation's result.
+template <class R>
+struct Unwrapped {
+    using type = R;
+};
+template <class T>
+struct Unwrapped<Outcome<T>> {
+    using type = T;
+};
+
+// Converts the slots in declaration order, stopping at the first failure,
+// and calls `op` with the converted values after the `leading` ones.
+template <class... A, class Op, class... Leading, std::size_t... I>
+auto convert_and_call(const Params &params, const Slots &slots, Op op,
+                      std::tuple<Leading...> leading, std::index_sequence<I...>)
+    -> Expected<typename Signature<Op>::Result>
+{
+    std::tuple<typename Param<A>::Holder...> holders{};
+    if constexpr (sizeof...(A) > 0) {
+        std::optional<Error> error;
+        auto convert_one = [&]<std::size_t K>(std::integral_constant<std::size_t, K>) {
+            using Kind = Param<std::tuple_element_t<K, std::tuple<A...>>>;
+            if (slots[K] == nullptr) {
+                return true;  // an optional parameter that was not given
+            }
+            auto converted = Kind::convert(slots[K]);
+            if (!converted) {
+                error.emplace(wrap_argument_error(std::move(converted.error()), params.names[K]));
+                return false;
+            }
+            std::get<K>(holders) = std::move(*converted);
+            return true;
+        };
+        if (!(convert_one(std::integral_constant<std::size_t, I>{}) && ...)) {
+            return std::unexpected(std::move(*error));
+        }
+    }
+    return std::apply(
+        [&](auto... lead) {
+            return op(lead..., Param<A>::view(std::get<I>(holders))...);
+        },
+        leading);
+}
+
+// Turns an operation result (a value or an Outcome) into a plain value or
+// an error value.
+template <class R>
+Expected<typename Unwrapped<R>::type> unwrap(R result)
+{
+    if constexpr (IsOutcome<R>::value) {
+        if (!result) {
+            return std::unexpected(Error::from(result.error()));
+        }
+        return *result;
+    }
+    else {
+        return result;
+    }
+}
+
+template <auto Op, const Params &P>
+PyObject *function_entry(PyObject * /*module*/, PyObject *const *args, Py_ssize_t nargs,
+                         PyObject *kwnames) noexcept
+{
+    return guarded([&]() -> Expected<Owned> {
+        Slots slots;
+        if (auto bound = bind(P, args, nargs, kwnames, slots); !bound) [[unlikely]] {
+            return std::unexpected(std::move(bound.error()));
+        }
+        using Sig = Signature<decltype(Op)>;
+        auto result = [&]<class... A>(std::tuple<A...> *) {
+            return convert_and_call<A...>(P, slots, Op, std::tuple<>{},
+                                          std::index_sequence_for<A...>{});
+        }(static_cast<typename Sig::Args *>(nullptr));
+        if (!result) [[unlikely]] {
+            return std::unexpected(std::move(result.error()));
+        }
+        auto value = unwrap(std::move(*result));
+        if (!value) {
+            return std::unexpected(std::move(value.error()));
+        }
+        return to_python(*value);
+    });
+}
+
+// CPython stores every C function as a PyCFunction and casts it back by the
+// flags; the detour through void(*)() says the cast is deliberate.
+template <class F>
+PyCFunction as_cfunction(F *function) noexcept
+{
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+// The method definition of a module function computing `Op`.
+template <auto Op, const Params &P>
+PyMethodDef function_def() noexcept
+{
+    static_assert(P.owner == Owner::module);
+    static_assert(std::tuple_size_v<typename Signature<decltype(Op)>::Args> == P.count,
+                  "the operation takes one value per parameter");
+    return {P.name, as_cfunction(&function_entry<Op, P>), METH_FASTCALL | METH_KEYWORDS, P.doc};
+}
+
+}  // namespace tesmar

@@ -1,0 +1,95 @@
+// The class Tesmarmath: a double behind a borrow flag. Methods take the
+// receiver with shared or exclusive access for the length of one call.
+#pragma once
+
+#include "binding/error.hpp"
+
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+namespace tesmar {
+
+struct NumberObject {
+    PyObject_HEAD
+    double number;
+    std::uint64_t borrow_flag;  // 0 free, n shared holders, all ones exclusive
+};
+
+inline constexpr std::uint64_t held_exclusively = std::numeric_limits<std::uint64_t>::max();
+
+// The type object, created on the first request and kept for the process.
+// A failed creation leaves the pending exception set and returns null.
+[[nodiscard]] PyTypeObject *number_type_or_null() noexcept;
+
+// The type object for code that cannot go on without it: a failure is
+// printed and becomes an internal failure.
+[[nodiscard]] PyTypeObject *number_type();
+
+// A new instance holding `value` (the result instance).
+[[nodiscard]] Owned make_result(double value);
+
+enum class Access { shared, exclusive };
+
+// The TypeError for a receiver that is not a Tesmarmath.
+[[nodiscard]] Error foreign_receiver(PyObject *self);
+
+// Access to a receiver for one call; released on every path.
+template <Access A>
+class Receiver {
+public:
+    Receiver(const Receiver &) = delete;
+    Receiver &operator=(const Receiver &) = delete;
+    Receiver(Receiver &&other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    Receiver &operator=(Receiver &&) = delete;
+    ~Receiver()
+    {
+        if (object_ == nullptr) {
+            return;
+        }
+        if constexpr (A == Access::shared) {
+            --object_->borrow_flag;
+        }
+        else {
+            object_->borrow_flag = 0;
+        }
+        Py_DECREF(object_);
+    }
+
+    [[nodiscard]] double number() const noexcept { return object_->number; }
+    void set_number(double value) noexcept
+        requires(A == Access::exclusive)
+    {
+        object_->number = value;
+    }
+
+    [[nodiscard]] static Expected<Receiver> take(PyObject *self)
+    {
+        PyTypeObject *type = number_type();
+        if (!Py_IS_TYPE(self, type) && PyType_IsSubtype(Py_TYPE(self), type) == 0) [[unlikely]] {
+            return std::unexpected(foreign_receiver(self));
+        }
+        auto *object = reinterpret_cast<NumberObject *>(self);
+        if constexpr (A == Access::shared) {
+            if (object->borrow_flag == held_exclusively) [[unlikely]] {
+                return std::unexpected(Error::make(PyExc_RuntimeError, "Already mutably borrowed"));
+            }
+            ++object->borrow_flag;
+        }
+        else {
+            if (object->borrow_flag != 0) [[unlikely]] {
+                return std::unexpected(Error::make(PyExc_RuntimeError, "Already borrowed"));
+            }
+            object->borrow_flag = held_exclusively;
+        }
+        Py_INCREF(self);
+        return Receiver(object);
+    }
+
+private:
+    explicit Receiver(NumberObject *object) noexcept : object_(object) {}
+
+    NumberObject *object_;
+};
+
+}  // namespace tesmar

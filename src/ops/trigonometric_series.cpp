@@ -1,0 +1,133 @@
+// Cosine, sine and tangent as truncated power series after reducing the
+// argument to one period around zero. Each operation is rounded on its own;
+// the build forbids fused multiply-add.
+#include "binding/frame.hpp"
+#include "number_class/method.hpp"
+#include "ops/ops.hpp"
+
+#include <cmath>
+#include <optional>
+
+namespace tesmar::ops {
+namespace {
+
+constexpr double pi = 3.141592653589793;
+constexpr double two_pi = 6.283185307179586;
+constexpr double term_limit = 1e-16;
+constexpr double cosine_limit = 1e-12;
+constexpr std::uint64_t default_terms = 20;
+
+using Terms = std::optional<std::uint64_t>;
+
+double reduce(double x) noexcept
+{
+    double turns = std::floor((pi + x) / two_pi);
+    return x - turns * two_pi;
+}
+
+// Sums `first` and at most `budget` further terms, each the previous one
+// times m / ((k - 1) k).
+double series(double r, double first, std::uint64_t k, std::uint64_t budget) noexcept
+{
+    const double m = (-r) * r;
+    double sum = first;
+    double term = first;
+    for (std::uint64_t step = 0; step < budget; ++step) {
+        const auto divisor = static_cast<double>((k - 1) * k);
+        term = term * (m / divisor);
+        sum = sum + term;
+        k += 2;
+        if (std::isnan(sum)) {
+            return sum;  // nothing can bring it back, whatever the budget
+        }
+        if (std::fabs(term) < term_limit) {
+            break;
+        }
+    }
+    return sum;
+}
+
+struct Sums {
+    double sine;
+    double cosine;
+};
+
+double cosine_sum(double r, std::uint64_t budget) noexcept { return series(r, 1.0, 2, budget); }
+double sine_sum(double r, std::uint64_t budget) noexcept { return series(r, r, 3, budget); }
+
+// The module functions: no terms at all is the empty sum.
+double cos_function_op(double x, Terms terms) noexcept
+{
+    std::uint64_t n = terms.value_or(default_terms);
+    return n == 0 ? 0.0 : cosine_sum(reduce(x), n - 1);
+}
+
+double sin_function_op(double x, Terms terms) noexcept
+{
+    std::uint64_t n = terms.value_or(default_terms);
+    return n == 0 ? 0.0 : sine_sum(reduce(x), n - 1);
+}
+
+Outcome<double> tangent(Sums sums, const char *message) noexcept
+{
+    if (std::fabs(sums.cosine) < cosine_limit) {
+        return zero_division(message);
+    }
+    return sums.sine / sums.cosine;
+}
+
+Outcome<double> tan_function_op(double x, Terms terms) noexcept
+{
+    std::uint64_t n = terms.value_or(default_terms);
+    if (n == 0) {
+        return tangent({0.0, 0.0}, "Tangent is undefined: cosine is zero");
+    }
+    double r = reduce(x);
+    return tangent({sine_sum(r, n - 1), cosine_sum(r, n - 1)},
+                   "Tangent is undefined: cosine is zero");
+}
+
+// The methods: zero terms still sum the first one.
+std::uint64_t method_budget(Terms terms) noexcept
+{
+    std::uint64_t n = terms.value_or(default_terms);
+    return n == 0 ? 0 : n - 1;
+}
+
+double cos_method_op(double stored, Terms terms) noexcept
+{
+    return cosine_sum(reduce(stored), method_budget(terms));
+}
+
+double sin_method_op(double stored, Terms terms) noexcept
+{
+    return sine_sum(reduce(stored), method_budget(terms));
+}
+
+// A failed tangent leaves the stored number as it was.
+Outcome<double> tan_method_op(double stored, Terms terms) noexcept
+{
+    double r = reduce(stored);
+    std::uint64_t budget = method_budget(terms);
+    return tangent({sine_sum(r, budget), cosine_sum(r, budget)},
+                   "Tangent undefined (cos close to 0)");
+}
+
+constexpr Params cos_params{"cos(number, terms=20)\n--\n\n"};
+constexpr Params sin_params{"sin(number, terms=20)\n--\n\n"};
+constexpr Params tan_params{"tan(number, terms=20)\n--\n\n"};
+constexpr Params cos_method_params{"cos($self, terms=20)\n--\n\n", Owner::number_class};
+constexpr Params sin_method_params{"sin($self, terms=20)\n--\n\n", Owner::number_class};
+constexpr Params tan_method_params{"tan($self, terms=20)\n--\n\n", Owner::number_class};
+
+}  // namespace
+
+PyMethodDef cos_function = function_def<&cos_function_op, cos_params>();
+PyMethodDef sin_function = function_def<&sin_function_op, sin_params>();
+PyMethodDef tan_function = function_def<&tan_function_op, tan_params>();
+
+PyMethodDef cos_method = method_def<&cos_method_op, cos_method_params, Writes::value>();
+PyMethodDef sin_method = method_def<&sin_method_op, sin_method_params, Writes::value>();
+PyMethodDef tan_method = method_def<&tan_method_op, tan_method_params, Writes::value>();
+
+}  // namespace tesmar::ops

@@ -1,0 +1,1 @@
+# Typing stubs for tesmar_math (filled in later)
