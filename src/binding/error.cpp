@@ -47,6 +47,9 @@ Error Error::make(PyObject *kind, std::string message)
 
 Error Error::from(OpError error)
 {
+    if (error.kind == ErrorKind::interrupted) {
+        return fetch();
+    }
     PyObject *kind =
         error.kind == ErrorKind::zero_division ? PyExc_ZeroDivisionError : PyExc_ValueError;
     return make(kind, error.message);

@@ -6,7 +6,11 @@
 
 namespace tesmar {
 
-enum class ErrorKind { value_error, zero_division };
+enum class ErrorKind {
+    value_error,
+    zero_division,
+    interrupted,  // the interpreter already holds the exception (a signal)
+};
 
 struct OpError {
     ErrorKind kind;
@@ -24,6 +28,13 @@ using Outcome = std::expected<T, OpError>;
 [[nodiscard]] constexpr std::unexpected<OpError> zero_division(const char *message) noexcept
 {
     return std::unexpected(OpError{ErrorKind::zero_division, message});
+}
+
+// For long computations that poll for signals: the exception the signal
+// handler raised is passed on as it stands.
+[[nodiscard]] constexpr std::unexpected<OpError> interrupted() noexcept
+{
+    return std::unexpected(OpError{ErrorKind::interrupted, ""});
 }
 
 }  // namespace tesmar

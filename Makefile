@@ -1,0 +1,62 @@
+# make demo   - build the module and run the tour
+# make test   - build with warnings as errors, run every test (sanitizer
+#               build, lint, stub checks and the tour included)
+# Each target creates the virtual environment it needs.
+
+SHELL := /bin/bash
+PYTHON_313 := $(shell tools/find-python)
+VENV ?= .venv
+BIN := $(VENV)/bin
+PY := $(BIN)/python
+BUILD ?= build
+ASAN_BUILD := $(BUILD)/asan
+FUZZ_PROFILE ?= ci
+
+.PHONY: demo test install check pytest sanitize lint typecheck bench clean
+
+$(VENV)/.ready: requirements-dev.txt
+	@test -n "$(PYTHON_313)" || { echo "no Python 3.13 interpreter found" >&2; exit 1; }
+	$(PYTHON_313) -m venv $(VENV)
+	$(PY) -m pip install --quiet --upgrade pip
+	$(PY) -m pip install --quiet -r requirements-dev.txt
+	touch $@
+
+# The release build, installed into the virtual environment.
+install: $(VENV)/.ready
+	$(PY) -m pip install --quiet --no-build-isolation \
+	    -Ccmake.define.TESMAR_WERROR=ON -Cbuild-dir=$(BUILD)/release .
+
+demo: install
+	$(PY) examples/tour.py
+
+pytest: install
+	$(PY) -m pytest -q -p no:cacheprovider
+
+# AddressSanitizer and UndefinedBehaviorSanitizer, no recovery: the suite
+# runs against this build, the ASan runtime preloaded into the interpreter.
+sanitize: $(VENV)/.ready
+	$(BIN)/cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	    -DPython_EXECUTABLE=$(abspath $(PY)) -DTESMAR_SANITIZE=ON -DTESMAR_WERROR=ON >/dev/null
+	$(BIN)/cmake --build $(ASAN_BUILD)
+	PYTHONPATH=$(ASAN_BUILD) PYTHONMALLOC=malloc \
+	    LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libubsan.so)" \
+	    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	    $(PY) -m pytest -q -p no:cacheprovider -m "not no_sanitizer"
+
+lint: $(VENV)/.ready
+	$(BIN)/clang-format --dry-run --Werror src/*/*.cpp src/*/*.hpp
+	$(BIN)/cmake -S . -B $(BUILD)/tidy -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	$(BIN)/clang-tidy --quiet -p $(BUILD)/tidy src/*/*.cpp
+
+typecheck: install
+	$(PY) -m mypy.stubtest tesmar_math
+	$(PY) -m mypy --strict examples
+
+test: pytest sanitize lint typecheck demo
+
+bench: install
+	$(PY) bench/bench.py
+
+clean:
+	rm -rf $(BUILD) $(VENV)
