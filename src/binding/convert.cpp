@@ -9,7 +9,7 @@ namespace {
 
 // A sequence's length is only a hint: a lying __len__ must not make us
 // reserve more than this before items arrive.
-constexpr Py_ssize_t max_reserved_hint = 1 << 16;
+constexpr Py_ssize_t max_reserved_hint = 65536;
 
 template <class T, class Convert>
 Expected<std::vector<T>> to_list(PyObject *object, Convert convert_item)

@@ -109,7 +109,7 @@ auto convert_and_call(const Params &params, const Slots &slots, Op op,
 {
     std::tuple<typename Param<A>::Holder...> holders{};
     if constexpr (sizeof...(A) > 0) {
-        std::optional<Error> error;
+        Expected<void> status;
         auto convert_one = [&]<std::size_t K>(std::integral_constant<std::size_t, K>) {
             using Kind = Param<std::tuple_element_t<K, std::tuple<A...>>>;
             if (slots[K] == nullptr) {
@@ -117,14 +117,15 @@ auto convert_and_call(const Params &params, const Slots &slots, Op op,
             }
             auto converted = Kind::convert(slots[K]);
             if (!converted) {
-                error.emplace(wrap_argument_error(std::move(converted.error()), params.names[K]));
+                status = std::unexpected(
+                    wrap_argument_error(std::move(converted.error()), params.names[K]));
                 return false;
             }
             std::get<K>(holders) = std::move(*converted);
             return true;
         };
         if (!(convert_one(std::integral_constant<std::size_t, I>{}) && ...)) {
-            return std::unexpected(std::move(*error));
+            return std::unexpected(std::move(status.error()));
         }
     }
     return std::apply(

@@ -77,15 +77,8 @@ Expected<void> bind_keyword(const Params &params, PyObject *name, PyObject *valu
     PyErr_Clear();
     Owned message = checked(PyUnicode_FromFormat("%s got an unexpected keyword argument '%S'",
                                                  call_name(params).c_str(), name));
-    return std::unexpected(Error::make(PyExc_TypeError, [&] {
-        Py_ssize_t length = 0;
-        const char *text = PyUnicode_AsUTF8AndSize(message.get(), &length);
-        if (text == nullptr) {
-            PyErr_Clear();
-            return call_name(params) + " got an unexpected keyword argument";
-        }
-        return std::string(text, static_cast<std::size_t>(length));
-    }()));
+    return std::unexpected(
+        Error::from_exception(checked(PyObject_CallOneArg(PyExc_TypeError, message.get()))));
 }
 
 Expected<void> finish(const Params &params, const Slots &slots)

@@ -19,6 +19,10 @@ using Slots = std::array<PyObject *, max_params>;
 
 enum class Owner { module, number_class };
 
+// Not constexpr: reaching it while a description is read at compile time
+// stops the build with this message.
+inline void signature_error(const char * /*why*/) {}
+
 struct Params {
     // `doc` is the text signature followed by "\n--\n\n", for example
     // "cos(number, terms=20)\n--\n\n" or "cos($self, terms=20)\n--\n\n";
@@ -30,7 +34,7 @@ struct Params {
         std::size_t close = text.find(')');
         if (open == std::string_view::npos || close == std::string_view::npos ||
             !text.substr(close).starts_with(")\n--\n\n") || open >= max_name) {
-            throw "malformed text signature";
+            signature_error("malformed text signature");
         }
         for (std::size_t i = 0; i < open; ++i) {
             name[i] = text[i];
@@ -38,7 +42,7 @@ struct Params {
         std::string_view list = text.substr(open + 1, close - open - 1);
         if (owner_ == Owner::number_class) {
             if (!list.starts_with("$self")) {
-                throw "a method's signature starts with $self";
+                signature_error("a method's signature starts with $self");
             }
             list.remove_prefix(5);
             if (list.starts_with(", ")) {
@@ -50,12 +54,12 @@ struct Params {
             std::string_view item = list.substr(0, comma);
             std::size_t equals = item.find('=');
             if (count == max_params) {
-                throw "too many parameters";
+                signature_error("too many parameters");
             }
             names[count] = item.substr(0, equals);
             if (equals == std::string_view::npos) {
                 if (required != count) {
-                    throw "a required parameter follows an optional one";
+                    signature_error("a required parameter follows an optional one");
                 }
                 ++required;
             }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 
 namespace tesmar {
 namespace {
@@ -126,10 +127,10 @@ Expected<void> module_body(PyObject *module)
             return added;
         }
     }
-    if (auto added = add_float(module, "number_pi", 3.141592653589793); !added) {
+    if (auto added = add_float(module, "number_pi", std::numbers::pi); !added) {
         return added;
     }
-    if (auto added = add_float(module, "number_e", 2.718281828459045); !added) {
+    if (auto added = add_float(module, "number_e", std::numbers::e); !added) {
         return added;
     }
     return add_float(module, "infinity", std::numeric_limits<double>::infinity());

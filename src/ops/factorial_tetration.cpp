@@ -3,7 +3,10 @@
 #include "number_class/method.hpp"
 #include "ops/ops.hpp"
 
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace tesmar::ops {
@@ -14,7 +17,7 @@ constexpr const char *negative_factorial = "The factorial of a negative number i
 // n! with every multiplication checked; at most a few dozen steps, since
 // the product overflows long before the counter could.
 template <class Int>
-Outcome<Int> checked_factorial(Int n, const char *overflow) noexcept
+constexpr Outcome<Int> checked_factorial(Int n, const char *overflow) noexcept
 {
     if (n < 0) {
         return value_error(negative_factorial);
@@ -28,9 +31,29 @@ Outcome<Int> checked_factorial(Int n, const char *overflow) noexcept
     return product;
 }
 
+constexpr const char *factorial_overflow = "Factorial overflow";
+constexpr std::int64_t largest_factorial_argument = 20;
+
+// 0! to 20!, made by the checked loop itself so the two cannot disagree.
+constexpr auto factorial_table = [] {
+    std::array<std::int64_t, largest_factorial_argument + 1> table{};
+    for (std::int64_t n = 0; n <= largest_factorial_argument; ++n) {
+        table[static_cast<std::size_t>(n)] = *checked_factorial<std::int64_t>(n, factorial_overflow);
+    }
+    return table;
+}();
+static_assert(factorial_table[20] == 2432902008176640000);
+static_assert(!checked_factorial<std::int64_t>(largest_factorial_argument + 1, factorial_overflow));
+
 Outcome<std::int64_t> factorial(std::int64_t n) noexcept
 {
-    return checked_factorial<std::int64_t>(n, "Factorial overflow");
+    if (n < 0) {
+        return value_error(negative_factorial);
+    }
+    if (n > largest_factorial_argument) {
+        return value_error(factorial_overflow);
+    }
+    return factorial_table[static_cast<std::size_t>(n)];
 }
 
 // The saturating conversion to 128 bits.
@@ -58,7 +81,19 @@ Outcome<double> factorial_of_stored(double stored) noexcept
     return static_cast<double>(*product);
 }
 
-Outcome<double> tetration(double base, std::int64_t height) noexcept
+// Steps between two calls of `poll`: about a millisecond of pow.
+constexpr std::uint64_t poll_interval = std::uint64_t{1} << 16;
+
+// The tower x0 = base, x(k+1) = pow(base, x(k)); height h gives x(h - 1).
+// Each step depends only on the bits of the previous value, so once a value
+// comes back bit for bit (a fixed point, a NaN, a cycle of any length) the
+// rest of the sequence repeats with that period and the steps left can be
+// cut to their remainder. Brent's method finds the repeat within a few
+// periods of where it starts; until then the steps are the plain loop's, in
+// its order, so an infinity met first is still reported. `poll` returning
+// false stops the work (a pending signal).
+template <class Poll>
+Outcome<double> tower(double base, std::int64_t height, Poll &&poll) noexcept
 {
     if (height == 0) {
         return 1.0;
@@ -69,14 +104,42 @@ Outcome<double> tetration(double base, std::int64_t height) noexcept
     if (height < 0) {
         return value_error("Height can't be negative");
     }
-    double tower = base;
-    for (std::int64_t step = 2; step <= height; ++step) {
-        tower = std::pow(base, tower);
-        if (std::isinf(tower)) {
+    std::uint64_t steps = static_cast<std::uint64_t>(height) - 1;
+    double value = base;
+    std::uint64_t marked = std::bit_cast<std::uint64_t>(base);  // Brent's tortoise
+    std::uint64_t since_mark = 0;
+    std::uint64_t window = 1;
+    bool repeating = false;
+    for (std::uint64_t done = 1; done <= steps; ++done) {
+        value = std::pow(base, value);
+        if (std::isinf(value)) {
             return value_error("The result is too big (infinity)");
         }
+        if (done % poll_interval == 0 && !poll()) {
+            return interrupted();
+        }
+        if (repeating) {
+            continue;
+        }
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+        ++since_mark;
+        if (bits == marked) {
+            // x(done) == x(done - since_mark): the rest has that period.
+            steps = done + (steps - done) % since_mark;
+            repeating = true;
+        }
+        else if (since_mark == window) {
+            marked = bits;
+            since_mark = 0;
+            window *= 2;
+        }
     }
-    return tower;
+    return value;
+}
+
+Outcome<double> tetration(double base, std::int64_t height) noexcept
+{
+    return tower(base, height, [] noexcept { return PyErr_CheckSignals() == 0; });
 }
 
 constexpr Params factorial_params{"factorial(number)\n--\n\n"};

@@ -28,7 +28,10 @@ std::uint64_t euclid(std::uint64_t x, std::uint64_t y) noexcept
 }
 
 // The integer view of a double: halves away from zero, then saturated.
-std::int64_t integer_view(double x) noexcept { return saturate_to_i64(std::round(x)); }
+std::int64_t integer_view(double x) noexcept
+{
+    return saturate_to_i64(std::round(x));
+}
 
 template <class T, class View>
 Outcome<std::uint64_t> gcd_fold(std::span<const T> items, View view, const char *empty) noexcept
@@ -45,8 +48,9 @@ Outcome<std::uint64_t> gcd_fold(std::span<const T> items, View view, const char 
 
 Outcome<std::uint64_t> gcd_of_ints(std::span<const std::int64_t> items) noexcept
 {
-    return gcd_fold(items, [](std::int64_t value) { return value; },
-                    "gcd_with_int() requires at least one argument");
+    return gcd_fold(
+        items, [](std::int64_t value) { return value; },
+        "gcd_with_int() requires at least one argument");
 }
 
 Outcome<std::uint64_t> gcd_of_floats(std::span<const double> items) noexcept
@@ -87,12 +91,16 @@ Outcome<std::uint64_t> gcd_of_floats_into(double /*stored*/, std::span<const dou
     return gcd_of_floats(items);
 }
 
-double lcm_into(double /*stored*/, std::span<const double> items) noexcept { return lcm(items); }
+double lcm_into(double /*stored*/, std::span<const double> items) noexcept
+{
+    return lcm(items);
+}
 
 constexpr Params gcd_with_int_params{"gcd_with_int(args)\n--\n\n"};
 constexpr Params gcd_with_float_params{"gcd_with_float(args)\n--\n\n"};
 constexpr Params lcm_with_params{"lcm_with(args)\n--\n\n"};
-constexpr Params gcd_with_int_method_params{"gcd_with_int($self, args)\n--\n\n", Owner::number_class};
+constexpr Params gcd_with_int_method_params{"gcd_with_int($self, args)\n--\n\n",
+                                            Owner::number_class};
 constexpr Params gcd_with_float_method_params{"gcd_with_float($self, args)\n--\n\n",
                                               Owner::number_class};
 constexpr Params lcm_with_method_params{"lcm_with($self, args)\n--\n\n", Owner::number_class};

@@ -6,13 +6,15 @@
 #include "ops/ops.hpp"
 
 #include <cmath>
+#include <cstdint>
+#include <numbers>
 #include <optional>
 
 namespace tesmar::ops {
 namespace {
 
-constexpr double pi = 3.141592653589793;
-constexpr double two_pi = 6.283185307179586;
+constexpr double pi = std::numbers::pi;  // 3.141592653589793
+constexpr double two_pi = 2.0 * pi;      // 6.283185307179586, exact
 constexpr double term_limit = 1e-16;
 constexpr double cosine_limit = 1e-12;
 constexpr std::uint64_t default_terms = 20;
@@ -52,8 +54,14 @@ struct Sums {
     double cosine;
 };
 
-double cosine_sum(double r, std::uint64_t budget) noexcept { return series(r, 1.0, 2, budget); }
-double sine_sum(double r, std::uint64_t budget) noexcept { return series(r, r, 3, budget); }
+double cosine_sum(double r, std::uint64_t budget) noexcept
+{
+    return series(r, 1.0, 2, budget);
+}
+double sine_sum(double r, std::uint64_t budget) noexcept
+{
+    return series(r, r, 3, budget);
+}
 
 // The module functions: no terms at all is the empty sum.
 double cos_function_op(double x, Terms terms) noexcept
