@@ -52,6 +52,9 @@ lint: $(VENV)/.ready
 typecheck: install
 	$(PY) -m mypy.stubtest tesmar_math
 	$(PY) -m mypy --strict examples
+	$(PY) examples/typing_demo.py
+	$(PY) -m doctest README.md
+	$(BIN)/basedpyright --pythonpath $(abspath $(PY)) examples
 
 test: pytest sanitize lint typecheck demo
 
