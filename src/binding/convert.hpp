@@ -34,7 +34,10 @@ namespace tesmar {
 
 // Result kinds. Failing to make the object is an internal failure.
 [[nodiscard]] inline Owned to_python(double value) { return checked(PyFloat_FromDouble(value)); }
-[[nodiscard]] inline Owned to_python(bool value) { return Owned::borrow(value ? Py_True : Py_False); }
+[[nodiscard]] inline Owned to_python(bool value)
+{
+    return Owned::borrow(value ? Py_True : Py_False);
+}
 [[nodiscard]] inline Owned to_python(std::int64_t value)
 {
     return checked(PyLong_FromLongLong(value));

@@ -25,8 +25,7 @@ void report(std::string_view text, const std::source_location &where) noexcept
     }
     std::fprintf(stderr, "tesmar_math: internal failure in %s (%.*s:%u): %.*s\n",
                  where.function_name(), static_cast<int>(file.size()), file.data(),
-                 static_cast<unsigned>(where.line()), static_cast<int>(text.size()),
-                 text.data());
+                 static_cast<unsigned>(where.line()), static_cast<int>(text.size()), text.data());
 }
 
 [[noreturn]] void abort_at_boundary() noexcept
@@ -61,10 +60,12 @@ Error Error::fetch()
     if (!exception) {
         return make(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
-    if (panic_type != nullptr && PyObject_TypeCheck(exception.get(), reinterpret_cast<PyTypeObject *>(panic_type))) {
-        std::fputs("--- A PanicException was raised by Python code called from tesmar_math;"
-                   " passing it on ---\n",
-                   stderr);
+    if (panic_type != nullptr &&
+        PyObject_TypeCheck(exception.get(), reinterpret_cast<PyTypeObject *>(panic_type))) {
+        std::fputs(
+            "--- A PanicException was raised by Python code called from tesmar_math;"
+            " passing it on ---\n",
+            stderr);
         PyErr_DisplayException(exception.get());
         std::string text = generic_failure;
         if (Owned str = Owned::steal(PyObject_Str(exception.get()))) {
@@ -99,8 +100,8 @@ Owned Error::to_exception() &&
     if (exception_) {
         return std::move(exception_);
     }
-    Owned message = checked(PyUnicode_FromStringAndSize(
-        message_.data(), static_cast<Py_ssize_t>(message_.size())));
+    Owned message = checked(
+        PyUnicode_FromStringAndSize(message_.data(), static_cast<Py_ssize_t>(message_.size())));
     return checked(PyObject_CallOneArg(kind_, message.get()));
 }
 
@@ -110,8 +111,8 @@ void Error::raise() &&
         PyErr_SetRaisedException(exception_.release());
         return;
     }
-    Owned message = checked(PyUnicode_FromStringAndSize(
-        message_.data(), static_cast<Py_ssize_t>(message_.size())));
+    Owned message = checked(
+        PyUnicode_FromStringAndSize(message_.data(), static_cast<Py_ssize_t>(message_.size())));
     PyErr_SetObject(kind_, message.get());
 }
 
@@ -130,8 +131,8 @@ Error wrap_argument_error(Error error, std::string_view name)
     if (!text) {
         return Error::fetch();
     }
-    Owned message = checked(PyUnicode_FromFormat("argument '%.*s': %U", static_cast<int>(name.size()),
-                                                 name.data(), text.get()));
+    Owned message = checked(PyUnicode_FromFormat(
+        "argument '%.*s': %U", static_cast<int>(name.size()), name.data(), text.get()));
     Owned wrapped = checked(PyObject_CallOneArg(PyExc_TypeError, message.get()));
     if (PyObject *cause = PyException_GetCause(original.get())) {
         PyException_SetCause(wrapped.get(), cause);  // steals the cause
@@ -183,8 +184,8 @@ void raise_panic(std::exception_ptr failure) noexcept
             report(text, std::source_location::current());
         }
         PyObject *type = panic_exception_type();
-        Owned message = checked(
-            PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+        Owned message =
+            checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
         PyErr_SetObject(type, message.get());
     }
     catch (...) {

@@ -129,9 +129,7 @@ auto convert_and_call(const Params &params, const Slots &slots, Op op,
         }
     }
     return std::apply(
-        [&](auto... lead) {
-            return op(lead..., Param<A>::view(std::get<I>(holders))...);
-        },
+        [&](auto... lead) { return op(lead..., Param<A>::view(std::get<I>(holders))...); },
         leading);
 }
 

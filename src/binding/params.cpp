@@ -38,8 +38,7 @@ Error missing_required(const Params &params, const Slots &slots)
         }
     }
     std::string message = call_name(params) + " missing " + std::to_string(count) +
-                           " required positional " + (count == 1 ? "argument" : "arguments") +
-                           ": ";
+                          " required positional " + (count == 1 ? "argument" : "arguments") + ": ";
     for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) {
             message += count == 2 ? " and " : (i + 1 == count ? ", and " : ", ");
@@ -68,9 +67,8 @@ Expected<void> bind_keyword(const Params &params, PyObject *name, PyObject *valu
                 return {};
             }
         }
-        return std::unexpected(type_error(call_name(params) +
-                                          " got an unexpected keyword argument '" +
-                                          std::string(key) + "'"));
+        return std::unexpected(type_error(
+            call_name(params) + " got an unexpected keyword argument '" + std::string(key) + "'"));
     }
     // A name without a UTF-8 form (lone surrogates) matches nothing; CPython
     // formats it for the message.
@@ -107,7 +105,8 @@ Expected<void> bind_slow(const Params &params, PyObject *const *args, Py_ssize_t
     if (kwnames != nullptr) {
         Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < keywords; ++k) {
-            if (auto bound = bind_keyword(params, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots);
+            if (auto bound =
+                    bind_keyword(params, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots);
                 !bound) {
                 return bound;
             }

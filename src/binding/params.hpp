@@ -17,7 +17,10 @@ inline constexpr std::size_t max_name = 16;
 // Binding slots: borrowed argument objects, null when not given.
 using Slots = std::array<PyObject *, max_params>;
 
-enum class Owner { module, number_class };
+enum class Owner {
+    module,
+    number_class
+};
 
 // Not constexpr: reaching it while a description is read at compile time
 // stops the build with this message.

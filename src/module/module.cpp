@@ -23,15 +23,32 @@ std::atomic<std::int64_t> recorded_interpreter{-1};
 PyObject *module_cell = nullptr;
 
 const std::array module_functions = {
-    &ops::sum_of_function,      &ops::dif_of_function,      &ops::div_of_function,
-    &ops::int_div_of_function,  &ops::mult_of_function,     &ops::square_function,
-    &ops::cube_function,        &ops::power_function,       &ops::square_root_function,
-    &ops::cube_root_function,   &ops::factorial_function,   &ops::gcd_with_int_function,
-    &ops::gcd_with_float_function, &ops::lcm_with_function, &ops::floor_function,
-    &ops::ceil_function,        &ops::is_positive_function, &ops::is_negative_function,
-    &ops::is_integer_function,  &ops::sign_function,        &ops::is_even_function,
-    &ops::is_odd_function,      &ops::cos_function,         &ops::sin_function,
-    &ops::tan_function,         &ops::tetration_function,
+    &ops::sum_of_function,
+    &ops::dif_of_function,
+    &ops::div_of_function,
+    &ops::int_div_of_function,
+    &ops::mult_of_function,
+    &ops::square_function,
+    &ops::cube_function,
+    &ops::power_function,
+    &ops::square_root_function,
+    &ops::cube_root_function,
+    &ops::factorial_function,
+    &ops::gcd_with_int_function,
+    &ops::gcd_with_float_function,
+    &ops::lcm_with_function,
+    &ops::floor_function,
+    &ops::ceil_function,
+    &ops::is_positive_function,
+    &ops::is_negative_function,
+    &ops::is_integer_function,
+    &ops::sign_function,
+    &ops::is_even_function,
+    &ops::is_odd_function,
+    &ops::cos_function,
+    &ops::sin_function,
+    &ops::tan_function,
+    &ops::tetration_function,
 };
 
 PyObject *interned(PyObject *&holder, const char *text)
@@ -113,9 +130,10 @@ Expected<void> module_body(PyObject *module)
     PyTypeObject *type = number_type_or_null();
     if (type == nullptr) {
         Owned cause = Error::fetch().to_exception();
-        Owned error = std::move(Error::make(PyExc_RuntimeError,
-                                            "An error occurred while initializing class Tesmarmath"))
-                          .to_exception();
+        Owned error =
+            std::move(Error::make(PyExc_RuntimeError,
+                                  "An error occurred while initializing class Tesmarmath"))
+                .to_exception();
         PyException_SetCause(error.get(), cause.release());
         return std::unexpected(Error::from_exception(std::move(error)));
     }
@@ -168,7 +186,4 @@ Expected<Owned> initialise()
 }  // namespace
 }  // namespace tesmar
 
-PyMODINIT_FUNC PyInit_tesmar_math()
-{
-    return tesmar::guarded(tesmar::initialise);
-}
+PyMODINIT_FUNC PyInit_tesmar_math() { return tesmar::guarded(tesmar::initialise); }

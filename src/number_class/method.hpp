@@ -24,7 +24,8 @@ Expected<Owned> method_body(PyObject *self, const Slots &slots)
     }
     using Sig = Signature<decltype(Op)>;
     auto result = [&]<class Stored, class... A>(std::tuple<Stored, A...> *) {
-        static_assert(std::is_same_v<Stored, double>, "a method's operation starts with the stored number");
+        static_assert(std::is_same_v<Stored, double>,
+                      "a method's operation starts with the stored number");
         return convert_and_call<A...>(P, slots, Op, std::tuple<double>{receiver->number()},
                                       std::index_sequence_for<A...>{});
     }(static_cast<typename Sig::Args *>(nullptr));

@@ -84,15 +84,15 @@ void number_dealloc(PyObject *self) noexcept
 // The class's methods in their published order.
 constexpr std::size_t method_count = 27;
 const std::array<const PyMethodDef *, method_count> method_order = {
-    &get_number_method,       &ops::sum_of_method,         &ops::dif_of_method,
-    &ops::div_of_method,      &ops::int_div_of_method,     &ops::mult_of_method,
-    &ops::square_method,      &ops::cube_method,           &ops::power_method,
-    &ops::power_of_2_method,  &ops::square_root_method,    &ops::cube_root_method,
-    &ops::factorial_method,   &ops::gcd_with_int_method,   &ops::gcd_with_float_method,
-    &ops::lcm_with_method,    &ops::floor_method,          &ops::ceil_method,
-    &ops::sign_method,        &ops::is_positive_method,    &ops::is_negative_method,
-    &ops::is_even_method,     &ops::is_odd_method,         &ops::cos_method,
-    &ops::sin_method,         &ops::tan_method,            &ops::tetration_method,
+    &get_number_method,      &ops::sum_of_method,       &ops::dif_of_method,
+    &ops::div_of_method,     &ops::int_div_of_method,   &ops::mult_of_method,
+    &ops::square_method,     &ops::cube_method,         &ops::power_method,
+    &ops::power_of_2_method, &ops::square_root_method,  &ops::cube_root_method,
+    &ops::factorial_method,  &ops::gcd_with_int_method, &ops::gcd_with_float_method,
+    &ops::lcm_with_method,   &ops::floor_method,        &ops::ceil_method,
+    &ops::sign_method,       &ops::is_positive_method,  &ops::is_negative_method,
+    &ops::is_even_method,    &ops::is_odd_method,       &ops::cos_method,
+    &ops::sin_method,        &ops::tan_method,          &ops::tetration_method,
 };
 
 // The type keeps pointers into this table, so it lives for the process.
@@ -150,8 +150,8 @@ Owned make_result(double value)
 
 Error foreign_receiver(PyObject *self)
 {
-    return Error::make(PyExc_TypeError,
-                       "'" + qualified_type_name(self) + "' object cannot be converted to 'Tesmarmath'");
+    return Error::make(PyExc_TypeError, "'" + qualified_type_name(self) +
+                                            "' object cannot be converted to 'Tesmarmath'");
 }
 
 }  // namespace tesmar

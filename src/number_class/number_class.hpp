@@ -11,8 +11,7 @@
 namespace tesmar {
 
 struct NumberObject {
-    PyObject_HEAD
-    double number;
+    PyObject_HEAD double number;
     std::uint64_t borrow_flag;  // 0 free, n shared holders, all ones exclusive
 };
 
@@ -29,7 +28,10 @@ inline constexpr std::uint64_t held_exclusively = std::numeric_limits<std::uint6
 // A new instance holding `value` (the result instance).
 [[nodiscard]] Owned make_result(double value);
 
-enum class Access { shared, exclusive };
+enum class Access {
+    shared,
+    exclusive
+};
 
 // The TypeError for a receiver that is not a Tesmarmath.
 [[nodiscard]] Error foreign_receiver(PyObject *self);

@@ -18,29 +18,35 @@ struct Decimal {
 };
 
 // Splits to_chars scientific output "d[.ddd]e[+-]XX" into digits and k.
-Decimal parse_scientific(std::string_view s) {
+Decimal parse_scientific(std::string_view s)
+{
     Decimal d;
     std::size_t pos = 0;
     for (; pos < s.size() && s[pos] != 'e'; ++pos) {
-        if (s[pos] != '.') d.digits.push_back(s[pos]);
+        if (s[pos] != '.')
+            d.digits.push_back(s[pos]);
     }
     std::size_t exp_pos = pos + 1;
-    if (exp_pos < s.size() && s[exp_pos] == '+') ++exp_pos;  // from_chars rejects '+'
+    if (exp_pos < s.size() && s[exp_pos] == '+')
+        ++exp_pos;  // from_chars rejects '+'
     int e = 0;
     std::from_chars(s.data() + exp_pos, s.data() + s.size(), e);
     d.k = e + 1;
-    while (d.digits.size() > 1 && d.digits.back() == '0') d.digits.pop_back();
+    while (d.digits.size() > 1 && d.digits.back() == '0')
+        d.digits.pop_back();
     return d;
 }
 
-Decimal scientific(double x, int precision) {
+Decimal scientific(double x, int precision)
+{
     // 767 is the most significant digits a double's exact expansion needs.
     char buf[800];
     auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, precision);
     return parse_scientific(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
 }
 
-bool round_trips(const Decimal& d, double x) {
+bool round_trips(const Decimal &d, double x)
+{
     std::string s = d.digits;
     s += 'e';
     s += std::to_string(d.k - static_cast<int>(d.digits.size()));
@@ -52,37 +58,48 @@ bool round_trips(const Decimal& d, double x) {
 // to_chars breaks an exact tie between two shortest candidates towards the
 // even last digit; we want the greater one, so step up when x lies exactly
 // half a unit above the chosen digits and the step-up still round-trips.
-void prefer_greater_on_tie(Decimal& d, double x) {
+void prefer_greater_on_tie(Decimal &d, double x)
+{
     const int n = static_cast<int>(d.digits.size());
     const std::string half = d.digits + '5';
 
     // Cheap filter: rounding to n+2 digits must show "D50" at the same scale.
     Decimal near = scientific(x, n + 1);
-    if (near.k != d.k || near.digits != half) return;
+    if (near.k != d.k || near.digits != half)
+        return;
 
     Decimal exact = scientific(x, 767);
-    if (exact.k != d.k || exact.digits != half) return;
+    if (exact.k != d.k || exact.digits != half)
+        return;
 
     Decimal up = d;
     std::size_t i = up.digits.size();
-    while (i > 0 && up.digits[i - 1] == '9') up.digits[--i] = '0';
+    while (i > 0 && up.digits[i - 1] == '9')
+        up.digits[--i] = '0';
     if (i == 0) {
         up.digits.insert(up.digits.begin(), '1');
         ++up.k;
-    } else {
+    }
+    else {
         ++up.digits[i - 1];
     }
-    while (up.digits.size() > 1 && up.digits.back() == '0') up.digits.pop_back();
-    if (round_trips(up, x)) d = up;
+    while (up.digits.size() > 1 && up.digits.back() == '0')
+        up.digits.pop_back();
+    if (round_trips(up, x))
+        d = up;
 }
 
 }  // namespace
 
-std::string text_form(double x) {
-    if (std::isnan(x)) return "NaN";
+std::string text_form(double x)
+{
+    if (std::isnan(x))
+        return "NaN";
     const bool negative = std::signbit(x);
-    if (std::isinf(x)) return negative ? "-inf" : "inf";
-    if (x == 0.0) return negative ? "-0" : "0";
+    if (std::isinf(x))
+        return negative ? "-inf" : "inf";
+    if (x == 0.0)
+        return negative ? "-0" : "0";
 
     const double a = std::fabs(x);
     char buf[64];
@@ -92,16 +109,19 @@ std::string text_form(double x) {
 
     const int n = static_cast<int>(d.digits.size());
     std::string out;
-    if (negative) out.push_back('-');
+    if (negative)
+        out.push_back('-');
     if (d.k <= 0) {
         out += "0.";
         out.append(static_cast<std::size_t>(-d.k), '0');
         out += d.digits;
-    } else if (d.k < n) {
+    }
+    else if (d.k < n) {
         out.append(d.digits, 0, static_cast<std::size_t>(d.k));
         out.push_back('.');
         out.append(d.digits, static_cast<std::size_t>(d.k), std::string::npos);
-    } else {
+    }
+    else {
         out += d.digits;
         out.append(static_cast<std::size_t>(d.k - n), '0');
     }

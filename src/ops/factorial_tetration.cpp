@@ -38,7 +38,8 @@ constexpr std::int64_t largest_factorial_argument = 20;
 constexpr auto factorial_table = [] {
     std::array<std::int64_t, largest_factorial_argument + 1> table{};
     for (std::int64_t n = 0; n <= largest_factorial_argument; ++n) {
-        table[static_cast<std::size_t>(n)] = *checked_factorial<std::int64_t>(n, factorial_overflow);
+        table[static_cast<std::size_t>(n)] =
+            *checked_factorial<std::int64_t>(n, factorial_overflow);
     }
     return table;
 }();

@@ -54,14 +54,8 @@ struct Sums {
     double cosine;
 };
 
-double cosine_sum(double r, std::uint64_t budget) noexcept
-{
-    return series(r, 1.0, 2, budget);
-}
-double sine_sum(double r, std::uint64_t budget) noexcept
-{
-    return series(r, r, 3, budget);
-}
+double cosine_sum(double r, std::uint64_t budget) noexcept { return series(r, 1.0, 2, budget); }
+double sine_sum(double r, std::uint64_t budget) noexcept { return series(r, r, 3, budget); }
 
 // The module functions: no terms at all is the empty sum.
 double cos_function_op(double x, Terms terms) noexcept
