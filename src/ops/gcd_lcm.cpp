@@ -28,10 +28,7 @@ std::uint64_t euclid(std::uint64_t x, std::uint64_t y) noexcept
 }
 
 // The integer view of a double: halves away from zero, then saturated.
-std::int64_t integer_view(double x) noexcept
-{
-    return saturate_to_i64(std::round(x));
-}
+std::int64_t integer_view(double x) noexcept { return saturate_to_i64(std::round(x)); }
 
 template <class T, class View>
 Outcome<std::uint64_t> gcd_fold(std::span<const T> items, View view, const char *empty) noexcept
@@ -91,10 +88,7 @@ Outcome<std::uint64_t> gcd_of_floats_into(double /*stored*/, std::span<const dou
     return gcd_of_floats(items);
 }
 
-double lcm_into(double /*stored*/, std::span<const double> items) noexcept
-{
-    return lcm(items);
-}
+double lcm_into(double /*stored*/, std::span<const double> items) noexcept { return lcm(items); }
 
 constexpr Params gcd_with_int_params{"gcd_with_int(args)\n--\n\n"};
 constexpr Params gcd_with_float_params{"gcd_with_float(args)\n--\n\n"};
