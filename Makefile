@@ -40,7 +40,7 @@ sanitize: $(VENV)/.ready
 	$(BIN)/cmake --build $(ASAN_BUILD)
 	PYTHONPATH=$(ASAN_BUILD) PYTHONMALLOC=malloc \
 	    LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libubsan.so)" \
-	    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+	    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:max_free_fill_size=4096:free_fill_byte=85 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(PY) -m pytest -q -p no:cacheprovider -m "not no_sanitizer"
 
