@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 namespace tesmar {
 namespace {
@@ -86,7 +87,7 @@ void prefer_greater_on_tie(Decimal &d, double x)
     while (up.digits.size() > 1 && up.digits.back() == '0')
         up.digits.pop_back();
     if (round_trips(up, x))
-        d = up;
+        d = std::move(up);
 }
 
 }  // namespace

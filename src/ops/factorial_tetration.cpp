@@ -60,7 +60,7 @@ Outcome<std::int64_t> factorial(std::int64_t n) noexcept
 // The saturating conversion to 128 bits.
 int128 saturate_to_i128(double x) noexcept
 {
-    constexpr int128 max = static_cast<int128>((static_cast<uint128>(1) << 127) - 1);
+    constexpr auto max = static_cast<int128>((static_cast<uint128>(1) << 127U) - 1);
     if (x != x) {
         return 0;
     }
@@ -83,7 +83,7 @@ Outcome<double> factorial_of_stored(double stored) noexcept
 }
 
 // Steps between two calls of `poll`: about a millisecond of pow.
-constexpr std::uint64_t poll_interval = std::uint64_t{1} << 16;
+constexpr std::uint64_t poll_interval = std::uint64_t{1} << 16U;
 
 // The tower x0 = base, x(k+1) = pow(base, x(k)); height h gives x(h - 1).
 // Each step depends only on the bits of the previous value, so once a value
@@ -107,7 +107,7 @@ Outcome<double> tower(double base, std::int64_t height, Poll &&poll) noexcept
     }
     std::uint64_t steps = static_cast<std::uint64_t>(height) - 1;
     double value = base;
-    std::uint64_t marked = std::bit_cast<std::uint64_t>(base);  // Brent's tortoise
+    auto marked = std::bit_cast<std::uint64_t>(base);  // Brent's tortoise
     std::uint64_t since_mark = 0;
     std::uint64_t window = 1;
     bool repeating = false;
@@ -122,7 +122,7 @@ Outcome<double> tower(double base, std::int64_t height, Poll &&poll) noexcept
         if (repeating) {
             continue;
         }
-        const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+        const auto bits = std::bit_cast<std::uint64_t>(value);
         ++since_mark;
         if (bits == marked) {
             // x(done) == x(done - since_mark): the rest has that period.

@@ -33,7 +33,7 @@ using Wide = std::array<std::uint32_t, 6>;
 
 Wide wide(std::uint64_t v) noexcept
 {
-    return {static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(v >> 32), 0, 0, 0, 0};
+    return {static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(v >> 32U), 0, 0, 0, 0};
 }
 
 // Callers keep the true product below 2**192.
@@ -45,7 +45,7 @@ Wide multiply(const Wide &a, const Wide &b) noexcept
         for (std::size_t j = 0; i + j < r.size(); ++j) {
             std::uint64_t t = std::uint64_t{a[i]} * b[j] + r[i + j] + carry;
             r[i + j] = static_cast<std::uint32_t>(t);
-            carry = t >> 32;
+            carry = t >> 32U;
         }
     }
     return r;
