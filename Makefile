@@ -10,9 +10,8 @@ BIN := $(VENV)/bin
 PY := $(BIN)/python
 BUILD ?= build
 ASAN_BUILD := $(BUILD)/asan
-FUZZ_PROFILE ?= ci
 
-.PHONY: demo test install check pytest sanitize lint typecheck bench clean
+.PHONY: demo test install pytest sanitize memcheck lint typecheck bench clean
 
 $(VENV)/.ready: requirements-dev.txt
 	@test -n "$(PYTHON_313)" || { echo "no Python 3.13 interpreter found" >&2; exit 1; }
@@ -43,6 +42,14 @@ sanitize: $(VENV)/.ready
 	    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:max_free_fill_size=4096:free_fill_byte=85 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	    $(PY) -m pytest -q -p no:cacheprovider -m "not no_sanitizer"
+
+# valgrind memcheck over a part of the suite (slow: not part of `make test`).
+MEMCHECK_TESTS ?= tests/test_threads.py tests/test_number_class.py tests/test_text_form.py \
+    tests/test_allocation_failure.py tests/test_binding.py
+memcheck: install
+	PYTHONMALLOC=malloc valgrind --tool=memcheck --error-exitcode=1 -q \
+	    --suppressions=tools/valgrind.supp \
+	    $(PY) -m pytest -q -p no:cacheprovider $(MEMCHECK_TESTS)
 
 lint: $(VENV)/.ready
 	$(BIN)/clang-format --dry-run --Werror src/*/*.cpp src/*/*.hpp
