@@ -11,6 +11,31 @@ namespace {
 // reserve more than this before items arrive.
 constexpr Py_ssize_t max_reserved_hint = 65536;
 
+// An exact list or tuple is read by index, checking the live size at every
+// step and holding each item across a conversion that may run Python code:
+// exactly what their iterators do, without the iterator. Exact floats and
+// ints run no code, so they need no reference of their own.
+template <class T, bool IsList, class Convert>
+Expected<std::vector<T>> read_by_index(PyObject *object, Convert convert_item)
+{
+    std::vector<T> items;
+    items.reserve(static_cast<std::size_t>(Py_SIZE(object)));
+    for (Py_ssize_t i = 0; i < Py_SIZE(object); ++i) {
+        PyObject *item = IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
+        T value{};
+        if (!read_exact(item, value)) [[unlikely]] {
+            Owned held = Owned::borrow(item);
+            auto converted = convert_item(item);
+            if (!converted) {
+                return std::unexpected(std::move(converted.error()));
+            }
+            value = *converted;
+        }
+        items.push_back(value);
+    }
+    return items;
+}
+
 template <class T, class Convert>
 Expected<std::vector<T>> to_list(PyObject *object, Convert convert_item)
 {
@@ -22,24 +47,13 @@ Expected<std::vector<T>> to_list(PyObject *object, Convert convert_item)
                                                                 "' object cannot be converted "
                                                                 "to 'Sequence'"));
     }
-    std::vector<T> items;
-    // An exact list or tuple is read by index, checking the live size at
-    // every step and holding each item across its conversion: exactly what
-    // their iterators do, without the iterator.
-    if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
-        const bool is_list = PyList_CheckExact(object);
-        items.reserve(static_cast<std::size_t>(Py_SIZE(object)));
-        for (Py_ssize_t i = 0; i < Py_SIZE(object); ++i) {
-            PyObject *item = is_list ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
-            Owned held = Owned::borrow(item);
-            auto value = convert_item(item);
-            if (!value) {
-                return std::unexpected(std::move(value.error()));
-            }
-            items.push_back(*value);
-        }
-        return items;
+    if (PyList_CheckExact(object)) {
+        return read_by_index<T, true>(object, convert_item);
     }
+    if (PyTuple_CheckExact(object)) {
+        return read_by_index<T, false>(object, convert_item);
+    }
+    std::vector<T> items;
     Py_ssize_t hint = PySequence_Size(object);
     if (hint < 0) {
         PyErr_Clear();
@@ -80,6 +94,15 @@ std::string qualified_type_name(PyObject *object)
 
 Expected<std::int64_t> to_signed(PyObject *object)
 {
+    if (PyLong_CheckExact(object)) [[likely]] {
+        // Cheaper than PyLong_AsLongLong for several-digit ints; on overflow
+        // the call below raises CPython's own OverflowError.
+        int overflow = 0;
+        long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+        if (overflow == 0) {
+            return static_cast<std::int64_t>(value);
+        }
+    }
     long long value = PyLong_AsLongLong(object);
     if (value == -1 && PyErr_Occurred() != nullptr) {
         return std::unexpected(Error::fetch());

@@ -24,6 +24,46 @@ namespace tesmar {
     return value;
 }
 
+// Exact floats and one-digit exact ints: read without any call, converted
+// exactly, no Python code run, no failure possible. Anything else is left
+// to the full conversion.
+[[nodiscard]] inline bool compact_int(PyObject *object, Py_ssize_t &value) noexcept
+{
+    if (!PyLong_CheckExact(object)) {
+        return false;
+    }
+    auto *integer = reinterpret_cast<PyLongObject *>(object);
+    if (!PyUnstable_Long_IsCompact(integer)) {
+        return false;
+    }
+    value = PyUnstable_Long_CompactValue(integer);
+    return true;
+}
+
+[[nodiscard]] inline bool read_exact(PyObject *object, double &value) noexcept
+{
+    if (PyFloat_CheckExact(object)) [[likely]] {
+        value = PyFloat_AS_DOUBLE(object);
+        return true;
+    }
+    Py_ssize_t integer = 0;
+    if (compact_int(object, integer)) {
+        value = static_cast<double>(integer);  // below 2**30 in magnitude: exact
+        return true;
+    }
+    return false;
+}
+
+[[nodiscard]] inline bool read_exact(PyObject *object, std::int64_t &value) noexcept
+{
+    Py_ssize_t integer = 0;
+    if (!compact_int(object, integer)) {
+        return false;
+    }
+    value = integer;
+    return true;
+}
+
 // The __qualname__ of the object's type, for messages.
 [[nodiscard]] std::string qualified_type_name(PyObject *object);
 

@@ -75,6 +75,43 @@ struct Param<std::span<const std::int64_t>> {
     static std::span<const std::int64_t> view(const Holder &items) { return items; }
 };
 
+// The fast form of a parameter kind: reads, without any call, an argument
+// that converts without running Python code and cannot fail. A kind without
+// one (the lists) always takes the general path.
+template <class T>
+struct Fast {
+    static constexpr bool exists = false;
+};
+
+template <>
+struct Fast<double> {
+    static constexpr bool exists = true;
+    static bool read(PyObject *object, double &value) noexcept { return read_exact(object, value); }
+};
+
+template <>
+struct Fast<std::int64_t> {
+    static constexpr bool exists = true;
+    static bool read(PyObject *object, std::int64_t &value) noexcept
+    {
+        return read_exact(object, value);
+    }
+};
+
+template <>
+struct Fast<std::optional<std::uint64_t>> {
+    static constexpr bool exists = true;
+    static bool read(PyObject *object, std::optional<std::uint64_t> &value) noexcept
+    {
+        std::int64_t exact = 0;
+        if (!read_exact(object, exact) || exact < 0) {
+            return false;  // negative counts raise, on the general path
+        }
+        value = static_cast<std::uint64_t>(exact);
+        return true;
+    }
+};
+
 template <class T>
 struct Signature;
 template <class R, class... A>
@@ -149,9 +186,107 @@ Expected<typename Unwrapped<R>::type> unwrap(R result)
     }
 }
 
+// Cold ends of the fast path: the same exceptions as the general path.
+[[gnu::cold, gnu::noinline]] inline PyObject *raise_op_error(OpError error) noexcept
+{
+    return guarded([&]() -> Expected<Owned> { return std::unexpected(Error::from(error)); });
+}
+
+[[gnu::cold, gnu::noinline]] inline PyObject *failed_result() noexcept
+{
+    return guarded([]() -> Expected<Owned> { fail_api_call(); });
+}
+
+// A result object made without the Expected machinery; kinds with no direct
+// form go through to_python.
+template <class T>
+PyObject *fast_result(T value) noexcept
+{
+    PyObject *result = nullptr;
+    if constexpr (std::is_same_v<T, double>) {
+        result = PyFloat_FromDouble(value);
+    }
+    else if constexpr (std::is_same_v<T, bool>) {
+        return Py_NewRef(value ? Py_True : Py_False);
+    }
+    else if constexpr (std::is_same_v<T, std::int64_t>) {
+        result = PyLong_FromLongLong(value);
+    }
+    else if constexpr (std::is_same_v<T, std::int32_t>) {
+        result = PyLong_FromLong(value);
+    }
+    else if constexpr (std::is_same_v<T, std::uint64_t>) {
+        result = PyLong_FromUnsignedLongLong(value);
+    }
+    else {
+        return guarded([&]() -> Expected<Owned> { return to_python(value); });
+    }
+    if (result == nullptr) [[unlikely]] {
+        return failed_result();
+    }
+    return result;
+}
+
+template <class... A>
+inline constexpr bool all_fast = (Fast<A>::exists && ...);
+
+// Reads every given positional argument by its fast form; false when one
+// has none, and the general path starts the call over.
+template <class... A, std::size_t... I>
+bool read_fast(PyObject *const *args, std::size_t given,
+               std::tuple<typename Param<A>::Holder...> &values, std::index_sequence<I...>) noexcept
+{
+    return ((I >= given || Fast<A>::read(args[I], std::get<I>(values))) && ...);
+}
+
+// Runs a module function's operation on converted values and makes its
+// result, without the Expected machinery.
+template <auto Op, class... A>
+PyObject *call_fast(const std::tuple<typename Param<A>::Holder...> &values) noexcept
+{
+    auto result =
+        std::apply([](const auto &...value) { return Op(Param<A>::view(value)...); }, values);
+    if constexpr (IsOutcome<decltype(result)>::value) {
+        if (!result) [[unlikely]] {
+            return raise_op_error(result.error());
+        }
+        return fast_result(*result);
+    }
+    else {
+        return fast_result(result);
+    }
+}
+
+template <auto Op, const Params &P>
+[[gnu::noinline]] PyObject *function_entry_general(PyObject *const *args, Py_ssize_t nargs,
+                                                   PyObject *kwnames) noexcept;
+
+// Plain positional calls with exact float and int arguments stay here: no
+// Expected, no slots, nothing that can throw. Keywords and every other
+// argument take the general path out of line.
 template <auto Op, const Params &P>
 PyObject *function_entry(PyObject * /*module*/, PyObject *const *args, Py_ssize_t nargs,
                          PyObject *kwnames) noexcept
+{
+    using Sig = Signature<decltype(Op)>;
+    return [&]<class... A>(std::tuple<A...> *) -> PyObject * {
+        if constexpr (all_fast<A...>) {
+            auto given = static_cast<std::size_t>(nargs);
+            if (kwnames == nullptr && given >= P.required && given <= P.count) [[likely]] {
+                std::tuple<typename Param<A>::Holder...> values{};
+                if (read_fast<A...>(args, given, values, std::index_sequence_for<A...>{}))
+                    [[likely]] {
+                    return call_fast<Op, A...>(values);
+                }
+            }
+        }
+        return function_entry_general<Op, P>(args, nargs, kwnames);
+    }(static_cast<typename Sig::Args *>(nullptr));
+}
+
+template <auto Op, const Params &P>
+PyObject *function_entry_general(PyObject *const *args, Py_ssize_t nargs,
+                                 PyObject *kwnames) noexcept
 {
     return guarded([&]() -> Expected<Owned> {
         Slots slots;

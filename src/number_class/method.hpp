@@ -51,8 +51,94 @@ Expected<Owned> method_body(PyObject *self, const Slots &slots)
 }
 
 template <auto Op, const Params &P, Writes W>
+[[gnu::noinline]] PyObject *method_noargs_general(PyObject *self) noexcept
+{
+    return guarded([&]() -> Expected<Owned> { return method_body<Op, P, W>(self, Slots{}); });
+}
+
+template <auto Op, const Params &P, Writes W>
+[[gnu::noinline]] PyObject *method_entry_general(PyObject *self, PyObject *const *args,
+                                                 Py_ssize_t nargs, PyObject *kwnames) noexcept;
+
+// The fast path: an exact Tesmarmath whose flag lets the access through, and
+// arguments that all have fast forms (checked by the caller). The flag is
+// still taken for the operation: one that polls for signals may run a Python
+// handler, which must meet it as on the general path.
+template <auto Op, Writes W, class... A>
+PyObject *method_fast(NumberObject *object,
+                      const std::tuple<typename Param<A>::Holder...> &values) noexcept
+{
+    const std::uint64_t free_flag = object->borrow_flag;
+    object->borrow_flag = W == Writes::nothing ? free_flag + 1 : held_exclusively;
+    auto result = std::apply(
+        [&](const auto &...value) { return Op(object->number, Param<A>::view(value)...); }, values);
+    PyObject *made = nullptr;
+    if constexpr (IsOutcome<decltype(result)>::value) {
+        if (!result) [[unlikely]] {
+            object->borrow_flag = free_flag;
+            return raise_op_error(result.error());
+        }
+    }
+    const auto &value = [&]() -> const auto & {
+        if constexpr (IsOutcome<decltype(result)>::value) {
+            return *result;
+        }
+        else {
+            return result;
+        }
+    }();
+    if constexpr (W == Writes::result_instance) {
+        static_assert(std::is_same_v<std::remove_cvref_t<decltype(value)>, double>);
+        object->number = value;
+        made = allocate_instance(number_type_holder, value);
+        if (made == nullptr) [[unlikely]] {
+            object->borrow_flag = free_flag;
+            return failed_result();
+        }
+    }
+    else {
+        if constexpr (W == Writes::value) {
+            object->number = static_cast<double>(value);
+        }
+        made = fast_result(value);
+    }
+    object->borrow_flag = free_flag;
+    return made;
+}
+
+// Whether the flag admits the method's access; a refusal takes the general
+// path, which raises it.
+template <Writes W>
+bool access_free(PyObject *self) noexcept
+{
+    const std::uint64_t flag = reinterpret_cast<NumberObject *>(self)->borrow_flag;
+    return W == Writes::nothing ? flag != held_exclusively : flag == 0;
+}
+
+template <auto Op, const Params &P, Writes W>
 PyObject *method_entry(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                        PyObject *kwnames) noexcept
+{
+    using Sig = Signature<decltype(Op)>;
+    return [&]<class Stored, class... A>(std::tuple<Stored, A...> *) -> PyObject * {
+        if constexpr (all_fast<A...>) {
+            auto given = static_cast<std::size_t>(nargs);
+            if (kwnames == nullptr && given >= P.required && given <= P.count &&
+                Py_IS_TYPE(self, number_type_holder) && access_free<W>(self)) [[likely]] {
+                std::tuple<typename Param<A>::Holder...> values{};
+                if (read_fast<A...>(args, given, values, std::index_sequence_for<A...>{}))
+                    [[likely]] {
+                    return method_fast<Op, W, A...>(reinterpret_cast<NumberObject *>(self), values);
+                }
+            }
+        }
+        return method_entry_general<Op, P, W>(self, args, nargs, kwnames);
+    }(static_cast<typename Sig::Args *>(nullptr));
+}
+
+template <auto Op, const Params &P, Writes W>
+PyObject *method_entry_general(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                               PyObject *kwnames) noexcept
 {
     return guarded([&]() -> Expected<Owned> {
         Slots slots;
@@ -66,7 +152,10 @@ PyObject *method_entry(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
 template <auto Op, const Params &P, Writes W>
 PyObject *method_noargs_entry(PyObject *self, PyObject * /*unused*/) noexcept
 {
-    return guarded([&]() -> Expected<Owned> { return method_body<Op, P, W>(self, Slots{}); });
+    if (Py_IS_TYPE(self, number_type_holder) && access_free<W>(self)) [[likely]] {
+        return method_fast<Op, W>(reinterpret_cast<NumberObject *>(self), std::tuple<>{});
+    }
+    return method_noargs_general<Op, P, W>(self);
 }
 
 // The method definition for `Op`: METH_NOARGS when it takes no parameters.

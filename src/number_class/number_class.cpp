@@ -11,8 +11,6 @@
 namespace tesmar {
 namespace {
 
-PyTypeObject *type_holder = nullptr;  // kept for the rest of the process
-
 double get_number(double number) noexcept { return number; }
 constexpr Params get_number_params{"get_number($self)\n--\n\n", Owner::number_class};
 PyMethodDef get_number_method = method_def<&get_number, get_number_params, Writes::nothing>();
@@ -25,8 +23,19 @@ allocfunc allocator(PyTypeObject *type) noexcept
     return type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
 }
 
+[[gnu::cold]] PyObject *allocation_failed() noexcept
+{
+    return guarded([]() -> Expected<Owned> { return std::unexpected(Error::fetch()); });
+}
+
 PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexcept
 {
+    // One exact float or int, by position: nothing to report but allocation.
+    if (double value = 0.0; kwargs == nullptr && PyTuple_GET_SIZE(args) == 1 &&
+                            read_exact(PyTuple_GET_ITEM(args, 0), value)) [[likely]] {
+        PyObject *object = allocate_instance(type, value);
+        return object != nullptr ? object : allocation_failed();
+    }
     return guarded([&]() -> Expected<Owned> {
         Slots slots;
         if (auto bound = bind_tuple(new_params, args, kwargs, slots); !bound) {
@@ -100,11 +109,10 @@ std::array<PyMethodDef, method_count + 1> method_table{};
 
 }  // namespace
 
-PyTypeObject *number_type_or_null() noexcept
+PyTypeObject *number_type_holder = nullptr;  // kept for the rest of the process
+
+PyTypeObject *create_number_type() noexcept
 {
-    if (type_holder != nullptr) [[likely]] {
-        return type_holder;
-    }
     for (std::size_t i = 0; i < method_count; ++i) {
         method_table[i] = *method_order[i];
     }
@@ -121,18 +129,14 @@ PyTypeObject *number_type_or_null() noexcept
     PyType_Spec spec = {
         "builtins.Tesmarmath", sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
     };
-    type_holder = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
-    return type_holder;
+    number_type_holder = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+    return number_type_holder;
 }
 
-PyTypeObject *number_type()
+void no_number_type()
 {
-    PyTypeObject *type = number_type_or_null();
-    if (type == nullptr) [[unlikely]] {
-        PyErr_PrintEx(0);
-        fail("failed to create type object for Tesmarmath");
-    }
-    return type;
+    PyErr_PrintEx(0);
+    fail("failed to create type object for Tesmarmath");
 }
 
 Owned make_result(double value)

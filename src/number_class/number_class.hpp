@@ -17,16 +17,48 @@ struct NumberObject {
 
 inline constexpr std::uint64_t held_exclusively = std::numeric_limits<std::uint64_t>::max();
 
+// The type object once it exists; null before the first request.
+extern PyTypeObject *number_type_holder;
+
 // The type object, created on the first request and kept for the process.
 // A failed creation leaves the pending exception set and returns null.
-[[nodiscard]] PyTypeObject *number_type_or_null() noexcept;
+[[nodiscard]] PyTypeObject *create_number_type() noexcept;
+[[nodiscard]] inline PyTypeObject *number_type_or_null() noexcept
+{
+    if (number_type_holder != nullptr) [[likely]] {
+        return number_type_holder;
+    }
+    return create_number_type();
+}
 
 // The type object for code that cannot go on without it: a failure is
 // printed and becomes an internal failure.
-[[nodiscard]] PyTypeObject *number_type();
+[[noreturn]] void no_number_type();
+[[nodiscard]] inline PyTypeObject *number_type()
+{
+    PyTypeObject *type = number_type_or_null();
+    if (type == nullptr) [[unlikely]] {
+        no_number_type();
+    }
+    return type;
+}
 
 // A new instance holding `value` (the result instance).
 [[nodiscard]] Owned make_result(double value);
+
+// A new instance of `type` holding `value`, or null with the allocator's
+// exception pending.
+[[nodiscard]] inline PyObject *allocate_instance(PyTypeObject *type, double value) noexcept
+{
+    allocfunc allocate = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
+    PyObject *object = allocate(type, 0);
+    if (object != nullptr) [[likely]] {
+        auto *instance = reinterpret_cast<NumberObject *>(object);
+        instance->number = value;
+        instance->borrow_flag = 0;
+    }
+    return object;
+}
 
 enum class Access {
     shared,

@@ -39,6 +39,9 @@ Outcome<std::uint64_t> gcd_fold(std::span<const T> items, View view, const char 
     std::uint64_t divisor = 0;
     for (const T &item : items) {
         divisor = euclid(divisor, magnitude(view(item)));
+        if (divisor == 1) {
+            break;  // gcd(1, n) is 1 for every n
+        }
     }
     return divisor;
 }
