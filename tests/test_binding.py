@@ -258,3 +258,41 @@ def test_reentry_from_a_conversion_meets_the_borrow_flag():
         t.mult_of([Escapes()])
     assert bits(t.get_number()) == bits(8.0)
     assert t.square().get_number() == 64.0  # the flag is free again
+
+
+class IntSub(int):
+    pass
+
+
+# Ints around the 30-bit digit boundaries, read inline or through CPython.
+BOUNDARY_INTS = [v for b in (30, 60, 63) for m in (-1, 0) for v in (2**b + m, -(2**b) - m)
+                 if -(2**63) <= v < 2**63] + [0, 1, -1]
+
+
+@pytest.mark.parametrize("value", BOUNDARY_INTS)
+def test_integer_fast_paths_agree_with_exact_ints(value):
+    assert tm.is_even(value) is (value % 2 == 0)
+    assert tm.is_even(IntSub(value)) is (value % 2 == 0)
+    assert tm.gcd_with_int([value, 0]) == abs(value)
+    assert tm.int_div_of((value, 1)) == value
+    assert tm.square(value) == float(value) * float(value)
+    assert Tesmarmath(value).get_number() == float(value)
+    if value >= 0:
+        assert tm.cos(0.5, value) == tm.cos(0.5, IntSub(value))
+    else:
+        with pytest.raises(OverflowError):
+            tm.cos(0.5, value)
+
+
+def test_subclasses_and_bools_take_the_general_path():
+    assert tm.factorial(IntSub(5)) == 120 and tm.factorial(True) == 1
+    assert tm.square(FloatSub(1.5)) == 2.25
+    assert tm.gcd_with_int([IntSub(12), True]) == 1
+    assert Tesmarmath(2).power(IntSub(3)).get_number() == 8.0
+
+
+def test_non_ascii_keywords_are_refused_with_their_name():
+    with pytest.raises(TypeError, match="^cos\\(\\) got an unexpected keyword argument 'térms'$"):
+        tm.cos(1.0, **{"térms": 2})
+    with pytest.raises(TypeError, match="^Tesmarmath.power\\(\\) got an unexpected keyword argument 'ü'$"):
+        Tesmarmath(1).power(**{"ü": 2})

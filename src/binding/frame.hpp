@@ -239,6 +239,18 @@ bool read_fast(PyObject *const *args, std::size_t given,
     return ((I >= given || Fast<A>::read(args[I], std::get<I>(values))) && ...);
 }
 
+// Slots from a call with keywords, when binding needs no message, read by
+// the fast forms; false when the general path must take the call.
+template <const Params &P, class... A, std::size_t... I>
+bool read_fast_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                        std::tuple<typename Param<A>::Holder...> &values,
+                        std::index_sequence<I...>) noexcept
+{
+    Slots slots;
+    return bind_plain<P>(args, nargs, kwnames, slots) &&
+           ((slots[I] == nullptr || Fast<A>::read(slots[I], std::get<I>(values))) && ...);
+}
+
 // Runs a module function's operation on converted values and makes its
 // result, without the Expected machinery.
 template <auto Op, class... A>
@@ -261,9 +273,25 @@ template <auto Op, const Params &P>
 [[gnu::noinline]] PyObject *function_entry_general(PyObject *const *args, Py_ssize_t nargs,
                                                    PyObject *kwnames) noexcept;
 
+// Calls with keywords, or with arguments that are not all exact floats and
+// ints, out of line.
+template <auto Op, const Params &P>
+[[gnu::noinline]] PyObject *function_entry_keywords(PyObject *const *args, Py_ssize_t nargs,
+                                                    PyObject *kwnames) noexcept
+{
+    using Sig = Signature<decltype(Op)>;
+    return [&]<class... A>(std::tuple<A...> *) -> PyObject * {
+        std::tuple<typename Param<A>::Holder...> values{};
+        if (read_fast_keywords<P, A...>(args, nargs, kwnames, values,
+                                        std::index_sequence_for<A...>{})) {
+            return call_fast<Op, A...>(values);
+        }
+        return function_entry_general<Op, P>(args, nargs, kwnames);
+    }(static_cast<typename Sig::Args *>(nullptr));
+}
+
 // Plain positional calls with exact float and int arguments stay here: no
-// Expected, no slots, nothing that can throw. Keywords and every other
-// argument take the general path out of line.
+// Expected, no slots, nothing that can throw.
 template <auto Op, const Params &P>
 PyObject *function_entry(PyObject * /*module*/, PyObject *const *args, Py_ssize_t nargs,
                          PyObject *kwnames) noexcept
@@ -279,8 +307,11 @@ PyObject *function_entry(PyObject * /*module*/, PyObject *const *args, Py_ssize_
                     return call_fast<Op, A...>(values);
                 }
             }
+            return function_entry_keywords<Op, P>(args, nargs, kwnames);
         }
-        return function_entry_general<Op, P>(args, nargs, kwnames);
+        else {
+            return function_entry_general<Op, P>(args, nargs, kwnames);
+        }
     }(static_cast<typename Sig::Args *>(nullptr));
 }
 

@@ -79,6 +79,47 @@ struct Params {
     std::size_t required = 0;
 };
 
+// Binds a call that needs no message: every keyword the ASCII name of a
+// parameter not given yet, every required parameter given. False leaves the
+// call, and its report, to bind_slow. Stamped out per callable, so each
+// name compares as a constant of known length.
+template <const Params &P>
+[[nodiscard]] bool bind_plain(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                              Slots &slots) noexcept
+{
+    auto given = static_cast<std::size_t>(nargs);
+    if (given > P.count) {
+        return false;
+    }
+    for (std::size_t i = 0; i < max_params; ++i) {
+        slots[i] = i < given ? args[i] : nullptr;
+    }
+    Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < keywords; ++k) {
+        PyObject *name = PyTuple_GET_ITEM(kwnames, k);
+        // Parameter names are ASCII, so no other name can match one.
+        if (!PyUnicode_Check(name) || !PyUnicode_IS_ASCII(name)) {
+            return false;
+        }
+        std::string_view key(static_cast<const char *>(PyUnicode_DATA(name)),
+                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(name)));
+        std::size_t i = 0;
+        while (i < P.count && P.names[i] != key) {
+            ++i;
+        }
+        if (i == P.count || slots[i] != nullptr) {
+            return false;
+        }
+        slots[i] = args[nargs + k];
+    }
+    for (std::size_t i = 0; i < P.required; ++i) {
+        if (slots[i] == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
 [[nodiscard]] Expected<void> bind_slow(const Params &params, PyObject *const *args,
                                        Py_ssize_t nargs, PyObject *kwnames, Slots &slots);
 // The constructor's form: an argument tuple and a keyword dictionary.

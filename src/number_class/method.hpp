@@ -115,6 +115,24 @@ bool access_free(PyObject *self) noexcept
     return W == Writes::nothing ? flag != held_exclusively : flag == 0;
 }
 
+// Calls with keywords, or with arguments that are not all exact floats and
+// ints, out of line.
+template <auto Op, const Params &P, Writes W>
+[[gnu::noinline]] PyObject *method_entry_keywords(PyObject *self, PyObject *const *args,
+                                                  Py_ssize_t nargs, PyObject *kwnames) noexcept
+{
+    using Sig = Signature<decltype(Op)>;
+    return [&]<class Stored, class... A>(std::tuple<Stored, A...> *) -> PyObject * {
+        std::tuple<typename Param<A>::Holder...> values{};
+        if (Py_IS_TYPE(self, number_type_holder) && access_free<W>(self) &&
+            read_fast_keywords<P, A...>(args, nargs, kwnames, values,
+                                        std::index_sequence_for<A...>{})) {
+            return method_fast<Op, W, A...>(reinterpret_cast<NumberObject *>(self), values);
+        }
+        return method_entry_general<Op, P, W>(self, args, nargs, kwnames);
+    }(static_cast<typename Sig::Args *>(nullptr));
+}
+
 template <auto Op, const Params &P, Writes W>
 PyObject *method_entry(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                        PyObject *kwnames) noexcept
@@ -131,8 +149,11 @@ PyObject *method_entry(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                     return method_fast<Op, W, A...>(reinterpret_cast<NumberObject *>(self), values);
                 }
             }
+            return method_entry_keywords<Op, P, W>(self, args, nargs, kwnames);
         }
-        return method_entry_general<Op, P, W>(self, args, nargs, kwnames);
+        else {
+            return method_entry_general<Op, P, W>(self, args, nargs, kwnames);
+        }
     }(static_cast<typename Sig::Args *>(nullptr));
 }
 

@@ -1,0 +1,263 @@
+"""tesmar_math against its anchors (CPython's math module and builtins).
+
+    python bench/bench.py               # full run: interleaved rounds, medians
+    python bench/bench.py --quick       # a few short rounds, to prove it works
+    python bench/bench.py --callgrind   # add instructions per call (valgrind)
+
+Each pair's two statements run as timeit loops compiled from the same setup,
+so both sides pay the same loop overhead. Every round times both sides back
+to back (alternating which goes first) in CPU time of this process, and the
+printed ratio is the median over rounds of tesmar time / anchor time. With
+--callgrind, instructions per call come from one valgrind run: (count of 2N
+calls - count of N calls) / N. Targets are goals, not gates: the exit status
+is 0 whether they hold or not. See bench/README.md.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import timeit
+from dataclasses import dataclass
+from pathlib import Path
+
+SETUP = """
+import math, random
+import tesmar_math as tm
+rng = random.Random(11)
+x = 2.5
+y = 1.5
+floats = [rng.random() for _ in range(1000)]
+ints = [rng.randrange(1, 2**31) for _ in range(1000)]
+t = tm.Tesmarmath(2.5)
+one = tm.Tesmarmath(1.0)
+square_root, floor, power, cos, sum_of = tm.square_root, tm.floor, tm.power, tm.cos, tm.sum_of
+gcd_with_int, factorial, Tesmarmath = tm.gcd_with_int, tm.factorial, tm.Tesmarmath
+sqrt, m_floor, m_pow, m_cos = math.sqrt, math.floor, math.pow, math.cos
+fsum, gcd, m_factorial = math.fsum, math.gcd, math.factorial
+"""
+
+
+@dataclass(frozen=True)
+class Pair:
+    name: str
+    tesmar: str
+    anchor: str
+    target: float
+    weight: int = 1  # relative cost per call, to scale the loop count
+
+
+PAIRS = [
+    Pair("square_root(x) vs math.sqrt(x)", "square_root(x)", "sqrt(x)", 0.95),
+    Pair("floor(x) vs math.floor(x)", "floor(x)", "m_floor(x)", 1.05),
+    Pair("power(x, y) vs math.pow(x, y)", "power(x, y)", "m_pow(x, y)", 0.95),
+    Pair("cos(1.0) vs math.cos(1.0)", "cos(1.0)", "m_cos(1.0)", 1.45),
+    Pair("sum_of(lst) vs sum(lst), 1000 floats", "sum_of(floats)", "sum(floats)", 0.4, 100),
+    Pair("sum_of(lst) vs math.fsum(lst), 1000 floats", "sum_of(floats)", "fsum(floats)", 0.3, 100),
+    Pair("gcd_with_int(lst) vs math.gcd(*lst), 1000 ints", "gcd_with_int(ints)", "gcd(*ints)", 0.5,
+         100),
+    Pair("factorial(20) vs math.factorial(20)", "factorial(20)", "m_factorial(20)", 1.0),
+    Pair("cos(number=x, terms=20) vs cos(x, 20)", "cos(number=x, terms=20)", "cos(x, 20)", 1.6),
+    # `one` holds 1.0, so repeated squaring keeps the same value.
+    Pair("t.square() vs x * x", "one.square()", "x * x", 1.8),
+    Pair("t.get_number() vs x.__float__()", "t.get_number()", "x.__float__()", 0.5),
+    Pair("Tesmarmath(x) vs complex(x)", "Tesmarmath(x)", "complex(x)", 0.8),
+]
+
+
+def machine() -> list[str]:
+    cpu = platform.processor() or platform.machine()
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    import tesmar_math
+
+    return [
+        f"machine: {platform.platform()}, {cpu}, {os.cpu_count()} logical CPUs",
+        f"python:  {platform.python_implementation()} {sys.version.split()[0]} "
+        f"({platform.python_compiler()})",
+        f"module:  {tesmar_math.__file__}",
+    ]
+
+
+def timers(pair: Pair) -> tuple[timeit.Timer, timeit.Timer]:
+    # CPU time of this process: time spent preempted by other work on a busy
+    # machine is not counted against either side.
+    return (timeit.Timer(pair.tesmar, SETUP, timer=time.process_time),
+            timeit.Timer(pair.anchor, SETUP, timer=time.process_time))
+
+
+def loop_count(timer: timeit.Timer, seconds: float) -> int:
+    """Loops that make one measurement take about `seconds`."""
+    number = 1
+    while True:
+        elapsed = timer.timeit(number)
+        if elapsed >= seconds / 10:
+            return max(1, int(number * seconds / elapsed))
+        number *= 10
+
+
+@dataclass
+class Timing:
+    tesmar_ns: float
+    anchor_ns: float
+    ratio: float
+
+
+def measure(pairs: list[Pair], rounds: int, seconds: float) -> list[Timing]:
+    prepared = []
+    for pair in pairs:
+        tesmar, anchor = timers(pair)
+        number = loop_count(anchor, seconds)
+        prepared.append((tesmar, anchor, number))
+    samples: list[list[tuple[float, float]]] = [[] for _ in pairs]
+    for round_index in range(rounds):
+        for index, (tesmar, anchor, number) in enumerate(prepared):
+            # Alternate the order so neither side always runs on a warm core.
+            if round_index % 2 == 0:
+                a, b = tesmar.timeit(number), anchor.timeit(number)
+            else:
+                b, a = anchor.timeit(number), tesmar.timeit(number)
+            samples[index].append((a / number, b / number))
+    result = []
+    for rows in samples:
+        result.append(Timing(
+            tesmar_ns=statistics.median(a for a, _ in rows) * 1e9,
+            anchor_ns=statistics.median(b for _, b in rows) * 1e9,
+            ratio=statistics.median(a / b for a, b in rows),
+        ))
+    return result
+
+
+# Callgrind: one valgrind run of this script in child mode. A call to
+# os.getppid() (libc getppid) marks a boundary and makes callgrind dump its
+# counters, so each loop's instructions land in a file of their own.
+MARKER = "getppid"
+
+
+def callgrind_child(calls: int, names: list[str]) -> None:
+    for pair in PAIRS:
+        if pair.name not in names:
+            continue
+        n = max(10, calls // pair.weight)
+        for timer in timers(pair):
+            timer.timeit(n)  # warm: specialisation, caches, lazy objects
+            os.getppid()
+            timer.timeit(n)
+            os.getppid()
+            timer.timeit(2 * n)
+            os.getppid()
+
+
+def callgrind(pairs: list[Pair], calls: int) -> list[tuple[float, float]]:
+    """Instructions per call of each side: (cost of 2N calls - cost of N) / N."""
+    with tempfile.TemporaryDirectory(prefix="tesmar-bench-") as directory:
+        out = Path(directory) / "cg.out"
+        command = ["valgrind", "--tool=callgrind", f"--dump-before={MARKER}",
+                   f"--callgrind-out-file={out}", sys.executable, __file__,
+                   "--callgrind-child", str(calls), "--", *[p.name for p in pairs]]
+        run = subprocess.run(command, capture_output=True, text=True)
+        if run.returncode != 0:
+            sys.exit(f"valgrind failed:\n{run.stderr[-2000:]}")
+        totals = {}
+        for part in Path(directory).glob("cg.out.*"):
+            match = re.search(r"^totals:\s*(\d+)", part.read_text(), re.MULTILINE)
+            if match:
+                totals[int(part.suffix[1:])] = int(match.group(1))
+    result = []
+    dump = 0
+    for pair in pairs:
+        n = max(10, calls // pair.weight)
+        per_call = []
+        for _side in range(2):
+            once, twice = totals[dump + 2], totals[dump + 3]
+            per_call.append((twice - once) / n)
+            dump += 3
+        result.append((per_call[0], per_call[1]))
+    return result
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--quick", action="store_true", help="few short rounds (CI smoke run)")
+    parser.add_argument("--rounds", type=int, help="rounds per pair (default 41, quick 3)")
+    parser.add_argument("--callgrind", action="store_true",
+                        help="also count instructions per call under valgrind")
+    parser.add_argument("--no-timing", action="store_true",
+                        help="with --callgrind: count instructions only")
+    parser.add_argument("--calls", type=int, default=20000,
+                        help="calls per callgrind loop for the cheap pairs")
+    parser.add_argument("--only", default="", help="run the pairs whose name contains this")
+    parser.add_argument("--callgrind-child", type=int, help=argparse.SUPPRESS)
+    parser.add_argument("names", nargs="*", help=argparse.SUPPRESS)
+    options = parser.parse_args()
+
+    if options.callgrind_child is not None:
+        callgrind_child(options.callgrind_child, options.names)
+        return
+
+    pairs = [p for p in PAIRS if options.only in p.name]
+    rounds = options.rounds or (3 if options.quick else 41)
+    seconds = 0.001 if options.quick else 0.005
+    timing = not (options.no_timing and options.callgrind)
+    for line in machine():
+        print(line)
+    timings: list[Timing | None] = [None] * len(pairs)
+    if timing:
+        print(f"timing:  {rounds} interleaved rounds, ~{seconds * 1e3:g} ms of CPU time per "
+              "measurement; ratio = median over rounds of tesmar / anchor")
+        timings = list(measure(pairs, rounds, seconds))
+    counts: list[tuple[float, float] | None] = [None] * len(pairs)
+    if options.callgrind:
+        if shutil.which("valgrind") is None:
+            print("callgrind: valgrind is not installed, no instruction counts")
+        else:
+            calls = options.calls // (10 if options.quick else 1)
+            print(f"callgrind: instructions per call = (Ir of 2N calls - Ir of N calls) / N, "
+                  f"N = {calls} (list pairs N / 100)")
+            counts = list(callgrind(pairs, calls))
+    print()
+    print(table(pairs, timings, counts))
+
+
+def table(pairs: list[Pair], timings: list[Timing | None],
+          counts: list[tuple[float, float] | None]) -> str:
+    rows = [["pair", "tesmar ns", "anchor ns", "ratio", "tesmar Ir", "anchor Ir", "Ir ratio",
+             "target", "holds"]]
+    for pair, timing, count in zip(pairs, timings, counts):
+        row = [pair.name]
+        if timing is not None:
+            row += [f"{timing.tesmar_ns:.1f}", f"{timing.anchor_ns:.1f}", f"{timing.ratio:.2f}"]
+        else:
+            row += ["-", "-", "-"]
+        if count is not None:
+            row += [f"{count[0]:.0f}", f"{count[1]:.0f}", f"{count[0] / count[1]:.2f}"]
+        else:
+            row += ["-", "-", "-"]
+        # The time ratio decides; without timing, the instruction ratio stands in.
+        ratio = timing.ratio if timing is not None else count[0] / count[1] if count else None
+        row += [f"<= {pair.target:g}", "-" if ratio is None else "yes" if ratio <= pair.target
+                else "NO"]
+        rows.append(row)
+    keep = [i for i in range(len(rows[0])) if any(r[i] != "-" for r in rows[1:])]
+    widths = [max(len(r[i]) for r in rows) for i in keep]
+    lines = []
+    for r in rows:
+        cells = [r[i].ljust(w) if i == 0 else r[i].rjust(w) for i, w in zip(keep, widths)]
+        lines.append("  ".join(cells).rstrip())
+    return "\n".join(lines)
+
+if __name__ == "__main__":
+    main()
