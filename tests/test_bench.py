@@ -14,11 +14,11 @@ BENCH = Path(__file__).resolve().parent.parent / "bench" / "bench.py"
 
 
 def pairs() -> list[str]:
-    spec = importlib.util.spec_from_file_location("tesmar_bench", BENCH)
-    assert spec is not None and spec.loader is not None
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[spec.name] = module  # dataclasses look their module up
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location("tesmar_bench", BENCH)
+    assert module_spec is not None and module_spec.loader is not None
+    module = importlib.util.module_from_spec(module_spec)
+    sys.modules[module_spec.name] = module  # dataclasses look their module up
+    module_spec.loader.exec_module(module)
     return [pair.name for pair in module.PAIRS]
 
 

@@ -126,10 +126,10 @@ PyTypeObject *create_number_type() noexcept
         PyType_Slot{Py_tp_methods, method_table.data()},
         PyType_Slot{0, nullptr},
     };
-    PyType_Spec spec = {
+    PyType_Spec type_spec = {
         "builtins.Tesmarmath", sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
     };
-    number_type_holder = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&spec));
+    number_type_holder = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&type_spec));
     return number_type_holder;
 }
 
