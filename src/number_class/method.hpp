@@ -68,8 +68,15 @@ template <auto Op, Writes W, class... A>
 PyObject *method_fast(NumberObject *object,
                       const std::tuple<typename Param<A>::Holder...> &values) noexcept
 {
+    if constexpr (W == Writes::nothing) {
+        // The reading operations are pure and run no Python code, so a
+        // shared hold taken here could never be observed.
+        return fast_result(std::apply(
+            [&](const auto &...value) { return Op(object->number, Param<A>::view(value)...); },
+            values));
+    }
     const std::uint64_t free_flag = object->borrow_flag;
-    object->borrow_flag = W == Writes::nothing ? free_flag + 1 : held_exclusively;
+    object->borrow_flag = held_exclusively;
     auto result = std::apply(
         [&](const auto &...value) { return Op(object->number, Param<A>::view(value)...); }, values);
     PyObject *made = nullptr;
