@@ -68,49 +68,43 @@ template <auto Op, Writes W, class... A>
 PyObject *method_fast(NumberObject *object,
                       const std::tuple<typename Param<A>::Holder...> &values) noexcept
 {
+    auto compute = [&] {
+        return std::apply(
+            [&](const auto &...value) { return Op(object->number, Param<A>::view(value)...); },
+            values);
+    };
     if constexpr (W == Writes::nothing) {
         // The reading operations are pure and run no Python code, so a
         // shared hold taken here could never be observed.
-        return fast_result(std::apply(
-            [&](const auto &...value) { return Op(object->number, Param<A>::view(value)...); },
-            values));
-    }
-    const std::uint64_t free_flag = object->borrow_flag;
-    object->borrow_flag = held_exclusively;
-    auto result = std::apply(
-        [&](const auto &...value) { return Op(object->number, Param<A>::view(value)...); }, values);
-    PyObject *made = nullptr;
-    if constexpr (IsOutcome<decltype(result)>::value) {
-        if (!result) [[unlikely]] {
-            object->borrow_flag = free_flag;
-            return raise_op_error(result.error());
-        }
-    }
-    const auto &value = [&]() -> const auto & {
-        if constexpr (IsOutcome<decltype(result)>::value) {
-            return *result;
-        }
-        else {
-            return result;
-        }
-    }();
-    if constexpr (W == Writes::result_instance) {
-        static_assert(std::is_same_v<std::remove_cvref_t<decltype(value)>, double>);
-        object->number = value;
-        made = allocate_instance(number_type_holder, value);
-        if (made == nullptr) [[unlikely]] {
-            object->borrow_flag = free_flag;
-            return failed_result();
-        }
+        return fast_result(compute());
     }
     else {
-        if constexpr (W == Writes::value) {
-            object->number = static_cast<double>(value);
+        const std::uint64_t free_flag = object->borrow_flag;
+        object->borrow_flag = held_exclusively;
+        auto result = compute();
+        object->borrow_flag = free_flag;  // nothing below runs Python code
+        if constexpr (IsOutcome<decltype(result)>::value) {
+            if (!result) [[unlikely]] {
+                return raise_op_error(result.error());
+            }
         }
-        made = fast_result(value);
+        const auto value = [&] {
+            if constexpr (IsOutcome<decltype(result)>::value) {
+                return *result;
+            }
+            else {
+                return result;
+            }
+        }();
+        object->number = static_cast<double>(value);
+        if constexpr (W == Writes::result_instance) {
+            PyObject *made = allocate_instance(number_type_holder, object->number);
+            return made != nullptr ? made : failed_result();
+        }
+        else {
+            return fast_result(value);
+        }
     }
-    object->borrow_flag = free_flag;
-    return made;
 }
 
 // Whether the flag admits the method's access; a refusal takes the general

@@ -18,11 +18,6 @@ PyMethodDef get_number_method = method_def<&get_number, get_number_params, Write
 // The constructor binds like a method named __new__, for its messages.
 constexpr Params new_params{"__new__($self, number)\n--\n\n", Owner::number_class};
 
-allocfunc allocator(PyTypeObject *type) noexcept
-{
-    return type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
-}
-
 [[gnu::cold]] PyObject *allocation_failed() noexcept
 {
     return guarded([]() -> Expected<Owned> { return std::unexpected(Error::fetch()); });
@@ -45,13 +40,10 @@ PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexc
         if (!number) {
             return std::unexpected(wrap_argument_error(std::move(number.error()), "number"));
         }
-        Owned object = Owned::steal(allocator(type)(type, 0));
+        Owned object = Owned::steal(allocate_instance(type, *number));
         if (!object) {
             return std::unexpected(Error::fetch());
         }
-        auto *instance = reinterpret_cast<NumberObject *>(object.get());
-        instance->number = *number;
-        instance->borrow_flag = 0;
         return object;
     });
 }
@@ -141,14 +133,10 @@ void no_number_type()
 
 Owned make_result(double value)
 {
-    PyTypeObject *type = number_type();
-    Owned object = Owned::steal(allocator(type)(type, 0));
+    Owned object = Owned::steal(allocate_instance(number_type(), value));
     if (!object) [[unlikely]] {
         fail_api_call();
     }
-    auto *instance = reinterpret_cast<NumberObject *>(object.get());
-    instance->number = value;
-    instance->borrow_flag = 0;
     return object;
 }
 
