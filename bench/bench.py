@@ -3,6 +3,8 @@
     python bench/bench.py               # full run: interleaved rounds, medians
     python bench/bench.py --quick       # a few short rounds, to prove it works
     python bench/bench.py --callgrind   # add instructions per call (valgrind)
+    python bench/bench.py --callgrind --readme README.md --data docs/figures/speed.json
+                                        # publish: the README's table and the chart's data
 
 Each pair's two statements run as timeit loops compiled from the same setup,
 so both sides pay the same loop overhead. Every round times both sides back
@@ -16,6 +18,7 @@ is 0 whether they hold or not. See bench/README.md.
 from __future__ import annotations
 
 import argparse
+import json
 import os
 import platform
 import re
@@ -73,22 +76,49 @@ PAIRS = [
 ]
 
 
-def machine() -> list[str]:
-    cpu = platform.processor() or platform.machine()
+def cpu_name() -> str:
     try:
         for line in Path("/proc/cpuinfo").read_text().splitlines():
             if line.startswith("model name"):
-                cpu = line.split(":", 1)[1].strip()
-                break
+                return line.split(":", 1)[1].strip()
     except OSError:
         pass
+    return platform.processor() or platform.machine()
+
+
+def module_compiler(path: str) -> str:
+    """The compiler recorded in the module's own binary (its ELF .comment)."""
+    try:
+        data = Path(path).read_bytes()
+    except OSError:
+        return "unknown compiler"
+    match = re.search(rb"GCC: \([^)]*\) ([\d.]+)|(clang version [\d.]+)", data)
+    if match is None:
+        return "unknown compiler"
+    return f"GCC {match.group(1).decode()}" if match.group(1) else match.group(2).decode()
+
+
+def environment() -> dict[str, str]:
     import tesmar_math
 
+    libc, libc_version = platform.libc_ver()
+    system = f"{platform.system()} {'.'.join(platform.release().split('.')[:2])} " \
+        f"{platform.machine()}" + (f" ({libc} {libc_version})" if libc else "")
+    return {
+        "system": system,
+        "cpu": f"{cpu_name()}, {os.cpu_count()} logical CPUs",
+        "python": f"{platform.python_implementation()} {sys.version.split()[0]} "
+                  f"({platform.python_compiler()})",
+        "module": tesmar_math.__file__ or "",
+        "module_compiler": module_compiler(tesmar_math.__file__ or ""),
+    }
+
+
+def machine(env: dict[str, str]) -> list[str]:
     return [
-        f"machine: {platform.platform()}, {cpu}, {os.cpu_count()} logical CPUs",
-        f"python:  {platform.python_implementation()} {sys.version.split()[0]} "
-        f"({platform.python_compiler()})",
-        f"module:  {tesmar_math.__file__}",
+        f"machine: {platform.platform()}, {env['cpu']}",
+        f"python:  {env['python']}",
+        f"module:  {env['module']} ({env['module_compiler']})",
     ]
 
 
@@ -189,6 +219,27 @@ def callgrind(pairs: list[Pair], calls: int) -> list[tuple[float, float]]:
     return result
 
 
+@dataclass
+class Result:
+    pair: Pair
+    timing: Timing | None
+    count: tuple[float, float] | None
+
+    @property
+    def ir_ratio(self) -> float | None:
+        return None if self.count is None else self.count[0] / self.count[1]
+
+    @property
+    def deciding_ratio(self) -> float | None:
+        # The time ratio decides; without timing, the instruction ratio stands in.
+        return self.timing.ratio if self.timing is not None else self.ir_ratio
+
+    @property
+    def holds(self) -> bool | None:
+        ratio = self.deciding_ratio
+        return None if ratio is None else ratio <= self.pair.target
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="few short rounds (CI smoke run)")
@@ -200,6 +251,10 @@ def main() -> None:
     parser.add_argument("--calls", type=int, default=20000,
                         help="calls per callgrind loop for the cheap pairs")
     parser.add_argument("--only", default="", help="run the pairs whose name contains this")
+    parser.add_argument("--readme", type=Path, metavar="FILE",
+                        help="rewrite the table between the bench markers in FILE")
+    parser.add_argument("--data", type=Path, metavar="FILE",
+                        help="write the results as JSON (what docs/figures.py draws)")
     parser.add_argument("--callgrind-child", type=int, help=argparse.SUPPRESS)
     parser.add_argument("names", nargs="*", help=argparse.SUPPRESS)
     options = parser.parse_args()
@@ -212,7 +267,8 @@ def main() -> None:
     rounds = options.rounds or (3 if options.quick else 41)
     seconds = 0.001 if options.quick else 0.005
     timing = not (options.no_timing and options.callgrind)
-    for line in machine():
+    env = environment()
+    for line in machine(env):
         print(line)
     timings: list[Timing | None] = [None] * len(pairs)
     if timing:
@@ -228,28 +284,34 @@ def main() -> None:
             print(f"callgrind: instructions per call = (Ir of 2N calls - Ir of N calls) / N, "
                   f"N = {calls} (list pairs N / 100)")
             counts = list(callgrind(pairs, calls))
+    results = [Result(*row) for row in zip(pairs, timings, counts)]
     print()
-    print(table(pairs, timings, counts))
+    print(table(results))
+    if options.readme is not None:
+        replace_between_markers(options.readme, "bench",
+                                markdown(results, env, rounds if timing else 0))
+    if options.data is not None:
+        options.data.parent.mkdir(parents=True, exist_ok=True)
+        options.data.write_text(json.dumps(data(results, env, rounds if timing else 0),
+                                           indent=1) + "\n")
 
 
-def table(pairs: list[Pair], timings: list[Timing | None],
-          counts: list[tuple[float, float] | None]) -> str:
+def table(results: list[Result]) -> str:
     rows = [["pair", "tesmar ns", "anchor ns", "ratio", "tesmar Ir", "anchor Ir", "Ir ratio",
              "target", "holds"]]
-    for pair, timing, count in zip(pairs, timings, counts):
-        row = [pair.name]
+    for result in results:
+        timing, count = result.timing, result.count
+        row = [result.pair.name]
         if timing is not None:
             row += [f"{timing.tesmar_ns:.1f}", f"{timing.anchor_ns:.1f}", f"{timing.ratio:.2f}"]
         else:
             row += ["-", "-", "-"]
         if count is not None:
-            row += [f"{count[0]:.0f}", f"{count[1]:.0f}", f"{count[0] / count[1]:.2f}"]
+            row += [f"{count[0]:.0f}", f"{count[1]:.0f}", f"{result.ir_ratio:.2f}"]
         else:
             row += ["-", "-", "-"]
-        # The time ratio decides; without timing, the instruction ratio stands in.
-        ratio = timing.ratio if timing is not None else count[0] / count[1] if count else None
-        row += [f"<= {pair.target:g}", "-" if ratio is None else "yes" if ratio <= pair.target
-                else "NO"]
+        row += [f"<= {result.pair.target:g}",
+                {None: "-", True: "yes", False: "NO"}[result.holds]]
         rows.append(row)
     keep = [i for i in range(len(rows[0])) if any(r[i] != "-" for r in rows[1:])]
     widths = [max(len(r[i]) for r in rows) for i in keep]
@@ -258,6 +320,85 @@ def table(pairs: list[Pair], timings: list[Timing | None],
         cells = [r[i].ljust(w) if i == 0 else r[i].rjust(w) for i, w in zip(keep, widths)]
         lines.append("  ".join(cells).rstrip())
     return "\n".join(lines)
+
+
+# Publishing: a generated block of the README sits between two marker lines,
+# which stay.
+def markers(name: str) -> tuple[str, str]:
+    return f"<!-- {name}:start -->", f"<!-- {name}:end -->"
+
+
+def replace_between_markers(path: Path, name: str, text: str) -> None:
+    start_marker, end_marker = markers(name)
+    old = path.read_text()
+    start, end = old.find(start_marker), old.find(end_marker)
+    if start < 0 or end < start:
+        sys.exit(f"{path}: no {start_marker} ... {end_marker} block to replace")
+    start += len(start_marker)
+    path.write_text(old[:start] + "\n" + text + "\n" + old[end:])
+
+
+def code_spans(name: str) -> str:
+    """'f(x) vs g(x), 1000 floats' as Markdown: both calls in code, the note plain."""
+    match = re.fullmatch(r"(.+?) vs (.+?)(, [^()]*)?", name)
+    if match is None:
+        return f"`{name}`"
+    return f"`{match[1]}` vs `{match[2]}`{match[3] or ''}"
+
+
+def markdown(results: list[Result], env: dict[str, str], rounds: int) -> str:
+    timed = any(r.timing is not None for r in results)
+    counted = any(r.count is not None for r in results)
+    how = []
+    if timed:
+        how.append(f"{rounds} interleaved rounds, the time ratio is the median of "
+                   "tesmar time / anchor time")
+    if counted:
+        how.append("Ir is valgrind's instruction count per call")
+    command = "python bench/bench.py" + (" --callgrind" if counted else "")
+    lines = [
+        f"Measured side by side in one process by `make figures` (`{command}`): "
+        + "; ".join(how) + ".",
+        f"Machine: {env['system']}, {env['cpu']}. Python: {env['python']}. "
+        f"Module: {env['module_compiler']}.",
+        "",
+    ]
+    header = ["Pair"]
+    if timed:
+        header += ["tesmar ns", "anchor ns", "time ratio"]
+    if counted:
+        header += ["tesmar Ir", "anchor Ir", "Ir ratio"]
+    header += ["target", "holds"]
+    lines.append("| " + " | ".join(header) + " |")
+    lines.append("|---|" + "---:|" * (len(header) - 2) + "---|")
+    for r in results:
+        cells = [code_spans(r.pair.name)]
+        if timed:
+            cells += ([f"{r.timing.tesmar_ns:.1f}", f"{r.timing.anchor_ns:.1f}",
+                       f"{r.timing.ratio:.2f}"] if r.timing else ["-"] * 3)
+        if counted:
+            cells += ([f"{r.count[0]:.0f}", f"{r.count[1]:.0f}", f"{r.ir_ratio:.2f}"]
+                      if r.count else ["-"] * 3)
+        cells += [f"≤ {r.pair.target:g}", {None: "-", True: "yes", False: "**no**"}[r.holds]]
+        lines.append("| " + " | ".join(cells) + " |")
+    return "\n".join(lines)
+
+
+def data(results: list[Result], env: dict[str, str], rounds: int) -> dict[str, object]:
+    return {
+        "environment": {k: v for k, v in env.items() if k != "module"},
+        "rounds": rounds,
+        "pairs": [{
+            "name": r.pair.name,
+            "target": r.pair.target,
+            "time_ratio": None if r.timing is None else round(r.timing.ratio, 4),
+            "tesmar_ns": None if r.timing is None else round(r.timing.tesmar_ns, 2),
+            "anchor_ns": None if r.timing is None else round(r.timing.anchor_ns, 2),
+            "ir_ratio": None if r.ir_ratio is None else round(r.ir_ratio, 4),
+            "holds": r.holds,
+        } for r in results],
+    }
+
 
 if __name__ == "__main__":
     main()
