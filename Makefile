@@ -11,7 +11,8 @@ PY := $(BIN)/python
 BUILD ?= build
 ASAN_BUILD := $(BUILD)/asan
 
-.PHONY: demo test install pytest sanitize memcheck lint typecheck bench clean
+.PHONY: demo test install pytest sanitize memcheck lint typecheck bench clean \
+    figures figures-check release-check
 
 $(VENV)/.ready: requirements-dev.txt
 	@test -n "$(PYTHON_313)" || { echo "no Python 3.13 interpreter found" >&2; exit 1; }
@@ -63,10 +64,43 @@ typecheck: install
 	$(PY) -m doctest README.md
 	$(BIN)/basedpyright --pythonpath $(abspath $(PY)) examples
 
-test: pytest sanitize lint typecheck demo
+test: pytest sanitize lint typecheck demo figures-check release-check
 
 bench: install
 	$(PY) bench/bench.py
+
+# One benchmark run writes the README's performance table and the speed
+# chart's data; then both figures are drawn into docs/figures and the
+# README's accuracy table is rewritten (a few minutes).
+FIGURES := docs/figures
+figures: install
+	$(PY) bench/bench.py --callgrind --readme README.md --data $(FIGURES)/speed.json
+	$(PY) docs/figures.py --speed-data $(FIGURES)/speed.json --readme README.md --out $(FIGURES)
+
+# The same steps, small and into a scratch folder, so that they cannot rot.
+FIGURES_CHECK := $(BUILD)/figures-check
+figures-check: install
+	rm -rf $(FIGURES_CHECK) && mkdir -p $(FIGURES_CHECK) && cp README.md $(FIGURES_CHECK)/
+	$(PY) bench/bench.py --quick --readme $(FIGURES_CHECK)/README.md \
+	    --data $(FIGURES_CHECK)/speed.json >/dev/null
+	$(PY) docs/figures.py --quick --speed-data $(FIGURES_CHECK)/speed.json \
+	    --readme $(FIGURES_CHECK)/README.md --out $(FIGURES_CHECK)
+
+# The release as a user gets it: `python -m build` makes the sdist and, from
+# it, the wheel; the wheel goes into a fresh virtual environment outside the
+# source tree, where mypy must find its stubs and the tour must run.
+DIST := $(BUILD)/dist
+release-check: $(VENV)/.ready
+	rm -rf $(DIST)
+	$(PY) -m build --outdir $(DIST) . >/dev/null
+	set -e; scratch=$$(mktemp -d); trap 'rm -rf "$$scratch"' EXIT; \
+	$(PYTHON_313) -m venv "$$scratch/venv"; \
+	"$$scratch/venv/bin/python" -m pip install --quiet $(DIST)/*.whl; \
+	cd "$$scratch"; \
+	$(abspath $(PY)) -m mypy --strict --no-incremental \
+	    --python-executable "$$scratch/venv/bin/python" $(abspath examples/typing_demo.py); \
+	"$$scratch/venv/bin/python" $(abspath examples/tour.py) >/dev/null; \
+	echo "release-check: $$(cd $(abspath $(DIST)) && ls) install, type-check and run the tour"
 
 clean:
 	rm -rf $(BUILD) $(VENV)
