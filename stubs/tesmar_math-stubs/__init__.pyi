@@ -51,7 +51,8 @@ class Tesmarmath:
     ``__index__``. Computing methods overwrite the stored number and return a
     new instance holding it (``cos``/``sin``/``tan`` return a float and
     ``gcd_with_float`` an int instead). A failing method leaves the stored
-    number unchanged. Calling back into an instance from inside one of its own
+    number unchanged (unless memory runs out as the result object is made:
+    PanicException, with the new number stored). Calling back into an instance from inside one of its own
     calls (from an argument's ``__float__``) raises ``RuntimeError``
     "Already borrowed" or "Already mutably borrowed". Not subclassable;
     equality is identity.
@@ -203,8 +204,8 @@ class Tesmarmath:
 
         Height 0 gives 1.0, height 1 gives s. Raises ValueError "Height
         can't be negative" and "The result is too big (infinity)". Any height
-        up to 2**63 - 1 finishes quickly when the tower repeats; Ctrl-C
-        interrupts a long one (KeyboardInterrupt, s unchanged).
+        up to 2**63 - 1 finishes quickly when the tower repeats; in the main
+        thread Ctrl-C interrupts a long one (KeyboardInterrupt, s unchanged).
         """
 
 def sum_of(args: Sequence[SupportsFloat | SupportsIndex]) -> float:
@@ -352,8 +353,8 @@ def tetration(base: SupportsFloat | SupportsIndex, height: SupportsIndex) -> flo
 
     Height 0 gives 1.0, height 1 gives base. Raises ValueError "Height can't
     be negative" and "The result is too big (infinity)"; NaN is a result.
-    Any height up to 2**63 - 1 finishes quickly when the tower repeats;
-    Ctrl-C interrupts a long one (KeyboardInterrupt).
+    Any height up to 2**63 - 1 finishes quickly when the tower repeats; in
+    the main thread Ctrl-C interrupts a long one (KeyboardInterrupt).
     """
 
 number_pi: Final[float]
