@@ -105,11 +105,10 @@ struct Arguments {
                                    Values &values) noexcept
     {
         Slots slots;
-        return bind_plain<P>(args, nargs, kwnames, slots) &&
-               [&]<std::size_t... I>(std::index_sequence<I...>) {
-                   return ((slots[I] == nullptr || Fast<A>::read(slots[I], std::get<I>(values))) &&
-                           ...);
-               }(std::index_sequence_for<A...>{});
+        return bind_plain<P>(args, nargs, kwnames, slots) && [&]<std::size_t... I>(
+                                                                 std::index_sequence<I...>) {
+            return ((slots[I] == nullptr || Fast<A>::read(slots[I], std::get<I>(values))) && ...);
+        }(std::index_sequence_for<A...>{});
     }
 
     // Converts the bound slots in declaration order, stopping at the first
@@ -154,8 +153,8 @@ private:
         }
         auto converted = Param<std::tuple_element_t<I, std::tuple<A...>>>::convert(slot);
         if (!converted) {
-            status =
-                std::unexpected(wrap_argument_error(std::move(converted.error()), P.names[I].view()));
+            status = std::unexpected(
+                wrap_argument_error(std::move(converted.error()), P.names[I].view()));
             return false;
         }
         value = std::move(*converted);
@@ -250,12 +249,11 @@ template <class Call>
 // Calls with keywords, or with arguments that are not all exact floats and
 // ints, out of line.
 template <class Call>
-[[gnu::noinline]] PyObject *entry_keywords(PyObject *self, PyObject *const *args,
-                                           Py_ssize_t nargs, PyObject *kwnames) noexcept
+[[gnu::noinline]] PyObject *entry_keywords(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                                           PyObject *kwnames) noexcept
 {
     auto values = Call::Args::initial();
-    if (Call::fast_ready(self) &&
-        Call::Args::read_fast_keywords(args, nargs, kwnames, values)) {
+    if (Call::fast_ready(self) && Call::Args::read_fast_keywords(args, nargs, kwnames, values)) {
         return Call::call_fast(self, values);
     }
     return entry_general<Call>(self, args, nargs, kwnames);
@@ -264,13 +262,12 @@ template <class Call>
 // Plain positional calls with exact float and int arguments stay here: no
 // Expected, no slots, nothing that can throw.
 template <class Call>
-PyObject *entry(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                PyObject *kwnames) noexcept
+PyObject *entry(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) noexcept
 {
     if constexpr (Call::Args::all_fast) {
         auto given = static_cast<std::size_t>(nargs);
-        if (kwnames == nullptr && given >= Call::params.required &&
-            given <= Call::params.count && Call::fast_ready(self)) [[likely]] {
+        if (kwnames == nullptr && given >= Call::params.required && given <= Call::params.count &&
+            Call::fast_ready(self)) [[likely]] {
             auto values = Call::Args::initial();
             if (Call::Args::read_fast(args, given, values)) [[likely]] {
                 return Call::call_fast(self, values);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 
 namespace tesmar {
@@ -12,7 +13,13 @@ __extension__ using int128 = __int128;
 // The extreme values of a signed integer type, computed without overflow
 // (the standard traits leave the 128-bit type out in strict C++ mode).
 template <class Int>
-inline constexpr Int int_max = ((Int{1} << (sizeof(Int) * CHAR_BIT - 2)) - 1) * 2 + 1;
+inline constexpr Int int_max = [] {
+    Int max = 1;
+    for (std::size_t bit = 2; bit < sizeof(Int) * CHAR_BIT; ++bit) {
+        max = max * 2 + 1;
+    }
+    return max;
+}();
 template <class Int>
 inline constexpr Int int_min = -int_max<Int> - 1;
 

@@ -180,8 +180,8 @@ inline constexpr auto signature_doc = [] {
 // call, and its report, to bind_slow. Stamped out per callable, so each
 // name compares as a constant of known length.
 template <Params P>
-[[nodiscard]] bool bind_plain(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                              Slots &slots) noexcept
+[[nodiscard, gnu::always_inline]] inline bool bind_plain(PyObject *const *args, Py_ssize_t nargs,
+                                                         PyObject *kwnames, Slots &slots) noexcept
 {
     auto given = static_cast<std::size_t>(nargs);
     if (given > P.count) {

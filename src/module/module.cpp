@@ -50,8 +50,8 @@ struct Order {
 using FunctionOrder =
     Order<Surface::function, "sum_of", "dif_of", "div_of", "int_div_of", "mult_of", "square",
           "cube", "power", "square_root", "cube_root", "factorial", "gcd_with_int",
-          "gcd_with_float", "lcm_with", "floor", "ceil", "is_positive", "is_negative",
-          "is_integer", "sign", "is_even", "is_odd", "cos", "sin", "tan", "tetration">;
+          "gcd_with_float", "lcm_with", "floor", "ceil", "is_positive", "is_negative", "is_integer",
+          "sign", "is_even", "is_odd", "cos", "sin", "tan", "tetration">;
 
 // The class's methods, in the order of its method table.
 using MethodOrder =
@@ -65,11 +65,18 @@ using OrderOn = std::conditional_t<S == Surface::function, FunctionOrder, Method
 
 constexpr std::size_t declared_count = std::tuple_size_v<decltype(callables)>;
 
+// Whether declaration I offers surface S.
 template <Surface S, std::size_t I>
-constexpr bool offers = [] {
+consteval bool offers()
+{
     using Declared = std::tuple_element_t<I, decltype(callables)>;
-    return S == Surface::function ? Declared::has_function : Declared::has_method;
-}();
+    if constexpr (S == Surface::function) {
+        return Declared::has_function;
+    }
+    else {
+        return Declared::has_method;
+    }
+}
 
 // How often `name` stands in the published order of S.
 template <Surface S>
@@ -85,8 +92,8 @@ consteval auto declarations_of(std::string_view name)
     std::array<std::size_t, declared_count> found{};
     std::size_t count = 0;
     [&]<std::size_t... I>(std::index_sequence<I...>) {
-        ((offers<S, I> && std::get<I>(callables).name.view() == name ? void(found[count++] = I)
-                                                                      : void()),
+        ((offers<S, I>() && std::get<I>(callables).name.view() == name ? void(found[count++] = I)
+                                                                       : void()),
          ...);
     }(std::make_index_sequence<declared_count>{});
     return std::pair{found, count};
@@ -107,7 +114,7 @@ consteval std::size_t declaration_named()
 template <Surface S, std::size_t I, Name N = std::get<I>(callables).name>
 consteval bool listed_if_offered()
 {
-    if constexpr (offers<S, I>) {
+    if constexpr (offers<S, I>()) {
         static_assert(times_listed<S>(N.view()) != 0,
                       "a declared callable is missing from its published order");
     }
@@ -216,7 +223,8 @@ Expected<void> add_float(PyObject *module, const char *name, double value)
 Expected<void> module_body(PyObject *module)
 {
     // A type made by an earlier, failed import is kept.
-    PyTypeObject *type = number_type != nullptr ? number_type : create_number_type(method_table.data());
+    PyTypeObject *type =
+        number_type != nullptr ? number_type : create_number_type(method_table.data());
     if (type == nullptr) {
         Owned cause = Error::fetch().to_exception();
         Owned error =

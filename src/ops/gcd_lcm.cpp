@@ -82,7 +82,9 @@ double lcm(std::span<const double> items) noexcept
 // gcd_with_float stores float(g) and returns the exact int g.
 constexpr std::tuple callables{
     Callable{"gcd_with_int", {"args"}, Function{&gcd_of_ints}, Method{&gcd_of_ints}},
-    Callable{"gcd_with_float", {"args"}, Function{&gcd_of_floats},
+    Callable{"gcd_with_float",
+             {"args"},
+             Function{&gcd_of_floats},
              Method{&gcd_of_floats, WriteBack::plain_result}},
     Callable{"lcm_with", {"args"}, Function{&lcm}, Method{&lcm}},
 };

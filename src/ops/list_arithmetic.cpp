@@ -106,7 +106,8 @@ Outcome<double> int_quotient_into(double stored, Integers items) noexcept
     if (items.empty()) {
         return stored;
     }
-    auto quotient = int_divide_by_each(saturate_to<std::int64_t>(stored), items, "Can't divide by zero!");
+    auto quotient =
+        int_divide_by_each(saturate_to<std::int64_t>(stored), items, "Can't divide by zero!");
     if (!quotient) {
         return std::unexpected(quotient.error());
     }

@@ -33,17 +33,25 @@ bool is_odd_number(double x) noexcept { return !is_even_number(x); }
 
 }  // namespace
 
-constexpr auto reads = WriteBack::none;
-
 constexpr std::tuple callables{
     Callable{"floor", {stored("number")}, Function{&floor_to_int}, Method{&floor_of}},
     Callable{"ceil", {stored("number")}, Function{&ceil_to_int}, Method{&ceil_of}},
-    Callable{"is_positive", {stored("number")}, Function{&is_positive}, Method{&is_positive, reads}},
-    Callable{"is_negative", {stored("number")}, Function{&is_negative}, Method{&is_negative, reads}},
+    Callable{"is_positive",
+             {stored("number")},
+             Function{&is_positive},
+             Method{&is_positive, WriteBack::none}},
+    Callable{"is_negative",
+             {stored("number")},
+             Function{&is_negative},
+             Method{&is_negative, WriteBack::none}},
     Callable{"is_integer", {"number"}, Function{&is_integer}, no_method},
     Callable{"sign", {stored("number")}, Function{&sign}, Method{&sign_of}},
-    Callable{"is_even", {stored("number")}, Function{&is_even}, Method{&is_even_number, reads}},
-    Callable{"is_odd", {stored("number")}, Function{&is_odd}, Method{&is_odd_number, reads}},
+    Callable{"is_even",
+             {stored("number")},
+             Function{&is_even},
+             Method{&is_even_number, WriteBack::none}},
+    Callable{
+        "is_odd", {stored("number")}, Function{&is_odd}, Method{&is_odd_number, WriteBack::none}},
 };
 
 }  // namespace tesmar::ops::rounding_predicates

@@ -106,15 +106,20 @@ Outcome<double> tan_method_op(double stored, std::uint64_t terms) noexcept
 
 // The number of terms when the caller leaves it out.
 constexpr Parameter terms{"terms", 20};
-constexpr auto returns_result = WriteBack::plain_result;
 
 constexpr std::tuple callables{
-    Callable{"cos", {stored("number"), terms}, Function{&cos_function_op},
-             Method{&cos_method_op, returns_result}},
-    Callable{"sin", {stored("number"), terms}, Function{&sin_function_op},
-             Method{&sin_method_op, returns_result}},
-    Callable{"tan", {stored("number"), terms}, Function{&tan_function_op},
-             Method{&tan_method_op, returns_result}},
+    Callable{"cos",
+             {stored("number"), terms},
+             Function{&cos_function_op},
+             Method{&cos_method_op, WriteBack::plain_result}},
+    Callable{"sin",
+             {stored("number"), terms},
+             Function{&sin_function_op},
+             Method{&sin_method_op, WriteBack::plain_result}},
+    Callable{"tan",
+             {stored("number"), terms},
+             Function{&tan_function_op},
+             Method{&tan_method_op, WriteBack::plain_result}},
 };
 
 }  // namespace tesmar::ops::trigonometric_series
