@@ -26,10 +26,10 @@ namespace tesmar {
 
 // Exact floats and one-digit exact ints: read without any call, converted
 // exactly, no Python code run, no failure possible. Anything else is left
-// to the full conversion. These readers sit on every fast path and are
-// always inlined there.
-[[nodiscard, gnu::always_inline]] inline bool compact_int(PyObject *object,
-                                                          Py_ssize_t &value) noexcept
+// to the full conversion. The two read_exact sit on every fast path and are
+// always inlined (the module's one large translation unit would otherwise
+// call them); compact_int, for ints where floats are usual, may stay a call.
+[[nodiscard]] inline bool compact_int(PyObject *object, Py_ssize_t &value) noexcept
 {
     if (!PyLong_CheckExact(object)) {
         return false;

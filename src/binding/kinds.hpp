@@ -66,13 +66,16 @@ struct Fast {
 template <>
 struct Fast<double> {
     static constexpr bool exists = true;
-    static bool read(PyObject *object, double &value) noexcept { return read_exact(object, value); }
+    [[gnu::always_inline]] static bool read(PyObject *object, double &value) noexcept
+    {
+        return read_exact(object, value);
+    }
 };
 
 template <>
 struct Fast<std::int64_t> {
     static constexpr bool exists = true;
-    static bool read(PyObject *object, std::int64_t &value) noexcept
+    [[gnu::always_inline]] static bool read(PyObject *object, std::int64_t &value) noexcept
     {
         return read_exact(object, value);
     }
@@ -81,7 +84,7 @@ struct Fast<std::int64_t> {
 template <>
 struct Fast<std::uint64_t> {
     static constexpr bool exists = true;
-    static bool read(PyObject *object, std::uint64_t &value) noexcept
+    [[gnu::always_inline]] static bool read(PyObject *object, std::uint64_t &value) noexcept
     {
         std::int64_t exact = 0;
         if (!read_exact(object, exact) || exact < 0) {
