@@ -80,7 +80,7 @@ struct Arguments {
     static_assert(sizeof...(A) == P.count, "the computation takes one value per parameter");
 
     using Values = std::tuple<typename Param<A>::Holder...>;
-    static constexpr bool all_fast = (Fast<A>::exists && ...);
+    static constexpr bool all_fast = (HasFastForm<A> && ...);
 
     // Every value before the call's arguments are read: an optional
     // parameter's default, nothing for a required one.
@@ -96,7 +96,7 @@ struct Arguments {
     static bool read_fast(PyObject *const *args, std::size_t given, Values &values) noexcept
     {
         return [&]<std::size_t... I>(std::index_sequence<I...>) {
-            return ((I >= given || Fast<A>::read(args[I], std::get<I>(values))) && ...);
+            return ((I >= given || Param<A>::read_fast(args[I], std::get<I>(values))) && ...);
         }(std::index_sequence_for<A...>{});
     }
 
@@ -107,7 +107,8 @@ struct Arguments {
         Slots slots;
         return bind_plain<P>(args, nargs, kwnames, slots) && [&]<std::size_t... I>(
                                                                  std::index_sequence<I...>) {
-            return ((slots[I] == nullptr || Fast<A>::read(slots[I], std::get<I>(values))) && ...);
+            return ((slots[I] == nullptr || Param<A>::read_fast(slots[I], std::get<I>(values))) &&
+                    ...);
         }(std::index_sequence_for<A...>{});
     }
 
