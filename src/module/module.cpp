@@ -85,29 +85,37 @@ consteval std::size_t times_listed(std::string_view name)
     return static_cast<std::size_t>(std::ranges::count(OrderOn<S>::names, name));
 }
 
-// The positions in `callables` of the declarations of `name` on S.
+struct Found {
+    std::size_t count;  // declarations of the name
+    std::size_t first;  // the position of the first in `callables`
+};
+
+// The declarations that offer `name` on S.
 template <Surface S>
-consteval auto declarations_of(std::string_view name)
+consteval Found declarations_of(std::string_view name)
 {
-    std::array<std::size_t, declared_count> found{};
     std::size_t count = 0;
+    std::size_t first = 0;
+    auto visit = [&](std::size_t position, bool matches) {
+        if (matches && count++ == 0) {
+            first = position;
+        }
+    };
     [&]<std::size_t... I>(std::index_sequence<I...>) {
-        ((offers<S, I>() && std::get<I>(callables).name.view() == name ? void(found[count++] = I)
-                                                                       : void()),
-         ...);
+        (visit(I, offers<S, I>() && std::get<I>(callables).name.view() == name), ...);
     }(std::make_index_sequence<declared_count>{});
-    return std::pair{found, count};
+    return {count, first};
 }
 
 // The declaration that the published name N stands for on S.
 template <Surface S, Name N>
 consteval std::size_t declaration_named()
 {
-    constexpr auto found = declarations_of<S>(N.view());
-    static_assert(found.second != 0, "a published name names no declared callable of its surface");
-    static_assert(found.second < 2, "a published name is declared more than once");
+    constexpr Found found = declarations_of<S>(N.view());
+    static_assert(found.count != 0, "a published name names no declared callable of its surface");
+    static_assert(found.count < 2, "a published name is declared more than once");
     static_assert(times_listed<S>(N.view()) == 1, "a name is listed twice in its published order");
-    return found.first[0];
+    return found.first;
 }
 
 // Declaration I, when it offers S, is listed in the published order of S.
