@@ -26,7 +26,9 @@ namespace tesmar {
 
 // Exact floats and one-digit exact ints: read without any call, converted
 // exactly, no Python code run, no failure possible. Anything else is left
-// to the full conversion.
+// to the full conversion. The two read_exact sit on every fast path and are
+// always inlined (the module's one large translation unit would otherwise
+// call them); compact_int, for ints where floats are usual, may stay a call.
 [[nodiscard]] inline bool compact_int(PyObject *object, Py_ssize_t &value) noexcept
 {
     if (!PyLong_CheckExact(object)) {
@@ -40,7 +42,7 @@ namespace tesmar {
     return true;
 }
 
-[[nodiscard]] inline bool read_exact(PyObject *object, double &value) noexcept
+[[nodiscard, gnu::always_inline]] inline bool read_exact(PyObject *object, double &value) noexcept
 {
     if (PyFloat_CheckExact(object)) [[likely]] {
         value = PyFloat_AS_DOUBLE(object);
@@ -59,7 +61,8 @@ namespace tesmar {
 // reads. PyLong_AsLongLong takes a byte-array detour for every int of two
 // digits, which would dominate integer lists; the module is built for 3.13
 // only and the assertion stops a build against another digit layout.
-[[nodiscard]] inline bool read_exact(PyObject *object, std::int64_t &value) noexcept
+[[nodiscard, gnu::always_inline]] inline bool read_exact(PyObject *object,
+                                                         std::int64_t &value) noexcept
 {
     static_assert(PyLong_SHIFT == 30 && _PyLong_NON_SIZE_BITS == 3 && _PyLong_SIGN_MASK == 3);
     if (!PyLong_CheckExact(object)) {

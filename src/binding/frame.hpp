@@ -1,18 +1,16 @@
 // The binding frame: every C entry point runs its body through `guarded`,
-// and module functions are stamped out from a pure operation and its
-// parameter description by `function_def`.
+// and the entries of module functions and methods are stamped out from one
+// set of templates over a `Call`, which says how a callable reaches its
+// computation (FunctionCall below; the class adds MethodCall).
 #pragma once
 
-#include "binding/convert.hpp"
+#include "binding/kinds.hpp"
 #include "binding/params.hpp"
 
 #include <cstdint>
-#include <optional>
-#include <span>
 #include <tuple>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 namespace tesmar {
 
@@ -34,84 +32,7 @@ PyObject *guarded(Body &&body) noexcept
     return nullptr;
 }
 
-// How each native parameter type is converted: `Holder` keeps the converted
-// value alive for the call, `view` hands it to the operation.
-template <class T>
-struct Param;
-
-template <>
-struct Param<double> {
-    using Holder = double;
-    static Expected<double> convert(PyObject *object) { return to_real(object); }
-    static double view(double value) { return value; }
-};
-
-template <>
-struct Param<std::int64_t> {
-    using Holder = std::int64_t;
-    static Expected<std::int64_t> convert(PyObject *object) { return to_signed(object); }
-    static std::int64_t view(std::int64_t value) { return value; }
-};
-
-// An optional count: empty when the caller did not pass it.
-template <>
-struct Param<std::optional<std::uint64_t>> {
-    using Holder = std::optional<std::uint64_t>;
-    static Expected<Holder> convert(PyObject *object) { return to_unsigned(object); }
-    static Holder view(Holder value) { return value; }
-};
-
-template <>
-struct Param<std::span<const double>> {
-    using Holder = std::vector<double>;
-    static Expected<Holder> convert(PyObject *object) { return to_number_list(object); }
-    static std::span<const double> view(const Holder &items) { return items; }
-};
-
-template <>
-struct Param<std::span<const std::int64_t>> {
-    using Holder = std::vector<std::int64_t>;
-    static Expected<Holder> convert(PyObject *object) { return to_integer_list(object); }
-    static std::span<const std::int64_t> view(const Holder &items) { return items; }
-};
-
-// The fast form of a parameter kind: reads, without any call, an argument
-// that converts without running Python code and cannot fail. A kind without
-// one (the lists) always takes the general path.
-template <class T>
-struct Fast {
-    static constexpr bool exists = false;
-};
-
-template <>
-struct Fast<double> {
-    static constexpr bool exists = true;
-    static bool read(PyObject *object, double &value) noexcept { return read_exact(object, value); }
-};
-
-template <>
-struct Fast<std::int64_t> {
-    static constexpr bool exists = true;
-    static bool read(PyObject *object, std::int64_t &value) noexcept
-    {
-        return read_exact(object, value);
-    }
-};
-
-template <>
-struct Fast<std::optional<std::uint64_t>> {
-    static constexpr bool exists = true;
-    static bool read(PyObject *object, std::optional<std::uint64_t> &value) noexcept
-    {
-        std::int64_t exact = 0;
-        if (!read_exact(object, exact) || exact < 0) {
-            return false;  // negative counts raise, on the general path
-        }
-        value = static_cast<std::uint64_t>(exact);
-        return true;
-    }
-};
-
+// The parameter and result types of a computation.
 template <class T>
 struct Signature;
 template <class R, class... A>
@@ -127,7 +48,7 @@ struct IsOutcome : std::false_type {};
 template <class T>
 struct IsOutcome<Outcome<T>> : std::true_type {};
 
-// The plain value type of an operation's result.
+// The plain value type of a computation's result.
 template <class R>
 struct Unwrapped {
     using type = R;
@@ -137,41 +58,8 @@ struct Unwrapped<Outcome<T>> {
     using type = T;
 };
 
-// Converts the slots in declaration order, stopping at the first failure,
-// and calls `op` with the converted values after the `leading` ones.
-template <class... A, class Op, class... Leading, std::size_t... I>
-auto convert_and_call(const Params &params, const Slots &slots, Op op,
-                      std::tuple<Leading...> leading, std::index_sequence<I...>)
-    -> Expected<typename Signature<Op>::Result>
-{
-    std::tuple<typename Param<A>::Holder...> holders{};
-    if constexpr (sizeof...(A) > 0) {
-        Expected<void> status;
-        auto convert_one = [&]<std::size_t K>(std::integral_constant<std::size_t, K>) {
-            using Kind = Param<std::tuple_element_t<K, std::tuple<A...>>>;
-            if (slots[K] == nullptr) {
-                return true;  // an optional parameter that was not given
-            }
-            auto converted = Kind::convert(slots[K]);
-            if (!converted) {
-                status = std::unexpected(
-                    wrap_argument_error(std::move(converted.error()), params.names[K]));
-                return false;
-            }
-            std::get<K>(holders) = std::move(*converted);
-            return true;
-        };
-        if (!(convert_one(std::integral_constant<std::size_t, I>{}) && ...)) {
-            return std::unexpected(std::move(status.error()));
-        }
-    }
-    return std::apply(
-        [&](auto... lead) { return op(lead..., Param<A>::view(std::get<I>(holders))...); },
-        leading);
-}
-
-// Turns an operation result (a value or an Outcome) into a plain value or
-// an error value.
+// Turns a computation's result (a value or an Outcome) into a plain value
+// or an error value.
 template <class R>
 Expected<typename Unwrapped<R>::type> unwrap(R result)
 {
@@ -185,6 +73,102 @@ Expected<typename Unwrapped<R>::type> unwrap(R result)
         return result;
     }
 }
+
+// The arguments a callable binds, of the kinds `A...` in the order of `P`.
+template <Params P, class... A>
+struct Arguments {
+    static_assert(sizeof...(A) == P.count, "the computation takes one value per parameter");
+
+    using Values = std::tuple<typename Param<A>::Holder...>;
+    static constexpr bool all_fast = (HasFastForm<A> && ...);
+
+    // Every value before the call's arguments are read: an optional
+    // parameter's default, nothing for a required one.
+    static Values initial()
+    {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return Values{start<I>()...};
+        }(std::index_sequence_for<A...>{});
+    }
+
+    // Reads every given positional argument by its fast form; false when
+    // one has none, and the general path starts the call over.
+    static bool read_fast(PyObject *const *args, std::size_t given, Values &values) noexcept
+    {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return ((I >= given || Param<A>::read_fast(args[I], std::get<I>(values))) && ...);
+        }(std::index_sequence_for<A...>{});
+    }
+
+    // The same for a call with keywords, when binding needs no message.
+    static bool read_fast_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                                   Values &values) noexcept
+    {
+        Slots slots;
+        return bind_plain<P>(args, nargs, kwnames, slots) && [&]<std::size_t... I>(
+                                                                 std::index_sequence<I...>) {
+            return ((slots[I] == nullptr || Param<A>::read_fast(slots[I], std::get<I>(values))) &&
+                    ...);
+        }(std::index_sequence_for<A...>{});
+    }
+
+    // Converts the bound slots in declaration order, stopping at the first
+    // failure, which names its parameter.
+    static Expected<void> convert(const Slots &slots, Values &values)
+    {
+        Expected<void> status;
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            static_cast<void>((convert_one<I>(slots[I], std::get<I>(values), status) && ...));
+        }(std::index_sequence_for<A...>{});
+        return status;
+    }
+
+    // Calls `compute` with the values as the computation takes them.
+    template <class Compute>
+    static auto apply(Compute compute, const Values &values)
+    {
+        return std::apply([&](const auto &...value) { return compute(Param<A>::view(value)...); },
+                          values);
+    }
+
+private:
+    template <std::size_t I>
+    static std::tuple_element_t<I, Values> start()
+    {
+        using Holder = std::tuple_element_t<I, Values>;
+        if constexpr (I < P.required) {
+            return Holder{};
+        }
+        else {
+            static_assert(std::is_integral_v<Holder> && std::in_range<Holder>(P.defaults[I]),
+                          "a default is an integer that its parameter's kind holds");
+            return static_cast<Holder>(P.defaults[I]);
+        }
+    }
+
+    template <std::size_t I, class Holder>
+    static bool convert_one(PyObject *slot, Holder &value, Expected<void> &status)
+    {
+        if (slot == nullptr) {
+            return true;  // an optional parameter that was not given
+        }
+        auto converted = Param<std::tuple_element_t<I, std::tuple<A...>>>::convert(slot);
+        if (!converted) {
+            status = std::unexpected(
+                wrap_argument_error(std::move(converted.error()), P.names[I].view()));
+            return false;
+        }
+        value = std::move(*converted);
+        return true;
+    }
+};
+
+template <Params P, class Tuple>
+struct ArgumentsFor;
+template <Params P, class... A>
+struct ArgumentsFor<P, std::tuple<A...>> {
+    using type = Arguments<P, A...>;
+};
 
 // Cold ends of the fast path: the same exceptions as the general path.
 [[gnu::cold, gnu::noinline]] inline PyObject *raise_op_error(OpError error) noexcept
@@ -227,38 +211,11 @@ PyObject *fast_result(T value) noexcept
     return result;
 }
 
-template <class... A>
-inline constexpr bool all_fast = (Fast<A>::exists && ...);
-
-// Reads every given positional argument by its fast form; false when one
-// has none, and the general path starts the call over.
-template <class... A, std::size_t... I>
-bool read_fast(PyObject *const *args, std::size_t given,
-               std::tuple<typename Param<A>::Holder...> &values, std::index_sequence<I...>) noexcept
+// The result object of a computation's result, or its error raised.
+template <class R>
+PyObject *fast_finish(R result) noexcept
 {
-    return ((I >= given || Fast<A>::read(args[I], std::get<I>(values))) && ...);
-}
-
-// Slots from a call with keywords, when binding needs no message, read by
-// the fast forms; false when the general path must take the call.
-template <const Params &P, class... A, std::size_t... I>
-bool read_fast_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                        std::tuple<typename Param<A>::Holder...> &values,
-                        std::index_sequence<I...>) noexcept
-{
-    Slots slots;
-    return bind_plain<P>(args, nargs, kwnames, slots) &&
-           ((slots[I] == nullptr || Fast<A>::read(slots[I], std::get<I>(values))) && ...);
-}
-
-// Runs a module function's operation on converted values and makes its
-// result, without the Expected machinery.
-template <auto Op, class... A>
-PyObject *call_fast(const std::tuple<typename Param<A>::Holder...> &values) noexcept
-{
-    auto result =
-        std::apply([](const auto &...value) { return Op(Param<A>::view(value)...); }, values);
-    if constexpr (IsOutcome<decltype(result)>::value) {
+    if constexpr (IsOutcome<R>::value) {
         if (!result) [[unlikely]] {
             return raise_op_error(result.error());
         }
@@ -269,75 +226,74 @@ PyObject *call_fast(const std::tuple<typename Param<A>::Holder...> &values) noex
     }
 }
 
-template <auto Op, const Params &P>
-[[gnu::noinline]] PyObject *function_entry_general(PyObject *const *args, Py_ssize_t nargs,
-                                                   PyObject *kwnames) noexcept;
+// A Call provides:
+//   params                       the parameters it binds;
+//   Args                         their Arguments;
+//   fast_ready(self)             whether the fast tier may take the call;
+//   call_fast(self, values)      the computation on values read by fast forms,
+//                                no Expected, nothing that can throw;
+//   call(self, slots)            the general tier, inside `guarded`.
+
+template <class Call>
+[[gnu::noinline]] PyObject *entry_general(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                                          PyObject *kwnames) noexcept
+{
+    return guarded([&]() -> Expected<Owned> {
+        Slots slots;
+        if (auto bound = bind(Call::params, args, nargs, kwnames, slots); !bound) [[unlikely]] {
+            return std::unexpected(std::move(bound.error()));
+        }
+        return Call::call(self, slots);
+    });
+}
 
 // Calls with keywords, or with arguments that are not all exact floats and
 // ints, out of line.
-template <auto Op, const Params &P>
-[[gnu::noinline]] PyObject *function_entry_keywords(PyObject *const *args, Py_ssize_t nargs,
-                                                    PyObject *kwnames) noexcept
+template <class Call>
+[[gnu::noinline]] PyObject *entry_keywords(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                                           PyObject *kwnames) noexcept
 {
-    using Sig = Signature<decltype(Op)>;
-    return [&]<class... A>(std::tuple<A...> *) -> PyObject * {
-        std::tuple<typename Param<A>::Holder...> values{};
-        if (read_fast_keywords<P, A...>(args, nargs, kwnames, values,
-                                        std::index_sequence_for<A...>{})) {
-            return call_fast<Op, A...>(values);
-        }
-        return function_entry_general<Op, P>(args, nargs, kwnames);
-    }(static_cast<typename Sig::Args *>(nullptr));
+    auto values = Call::Args::initial();
+    if (Call::fast_ready(self) && Call::Args::read_fast_keywords(args, nargs, kwnames, values)) {
+        return Call::call_fast(self, values);
+    }
+    return entry_general<Call>(self, args, nargs, kwnames);
 }
 
 // Plain positional calls with exact float and int arguments stay here: no
 // Expected, no slots, nothing that can throw.
-template <auto Op, const Params &P>
-PyObject *function_entry(PyObject * /*module*/, PyObject *const *args, Py_ssize_t nargs,
-                         PyObject *kwnames) noexcept
+template <class Call>
+PyObject *entry(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) noexcept
 {
-    using Sig = Signature<decltype(Op)>;
-    return [&]<class... A>(std::tuple<A...> *) -> PyObject * {
-        if constexpr (all_fast<A...>) {
-            auto given = static_cast<std::size_t>(nargs);
-            if (kwnames == nullptr && given >= P.required && given <= P.count) [[likely]] {
-                std::tuple<typename Param<A>::Holder...> values{};
-                if (read_fast<A...>(args, given, values, std::index_sequence_for<A...>{}))
-                    [[likely]] {
-                    return call_fast<Op, A...>(values);
-                }
+    if constexpr (Call::Args::all_fast) {
+        auto given = static_cast<std::size_t>(nargs);
+        if (kwnames == nullptr && given >= Call::params.required && given <= Call::params.count &&
+            Call::fast_ready(self)) [[likely]] {
+            auto values = Call::Args::initial();
+            if (Call::Args::read_fast(args, given, values)) [[likely]] {
+                return Call::call_fast(self, values);
             }
-            return function_entry_keywords<Op, P>(args, nargs, kwnames);
         }
-        else {
-            return function_entry_general<Op, P>(args, nargs, kwnames);
-        }
-    }(static_cast<typename Sig::Args *>(nullptr));
+        return entry_keywords<Call>(self, args, nargs, kwnames);
+    }
+    else {
+        return entry_general<Call>(self, args, nargs, kwnames);
+    }
 }
 
-template <auto Op, const Params &P>
-PyObject *function_entry_general(PyObject *const *args, Py_ssize_t nargs,
-                                 PyObject *kwnames) noexcept
+template <class Call>
+[[gnu::noinline]] PyObject *entry_noargs_general(PyObject *self) noexcept
 {
-    return guarded([&]() -> Expected<Owned> {
-        Slots slots;
-        if (auto bound = bind(P, args, nargs, kwnames, slots); !bound) [[unlikely]] {
-            return std::unexpected(std::move(bound.error()));
-        }
-        using Sig = Signature<decltype(Op)>;
-        auto result = [&]<class... A>(std::tuple<A...> *) {
-            return convert_and_call<A...>(P, slots, Op, std::tuple<>{},
-                                          std::index_sequence_for<A...>{});
-        }(static_cast<typename Sig::Args *>(nullptr));
-        if (!result) [[unlikely]] {
-            return std::unexpected(std::move(result.error()));
-        }
-        auto value = unwrap(std::move(*result));
-        if (!value) {
-            return std::unexpected(std::move(value.error()));
-        }
-        return to_python(*value);
-    });
+    return guarded([&]() -> Expected<Owned> { return Call::call(self, Slots{}); });
+}
+
+template <class Call>
+PyObject *entry_noargs(PyObject *self, PyObject * /*unused*/) noexcept
+{
+    if (Call::fast_ready(self)) [[likely]] {
+        return Call::call_fast(self, typename Call::Args::Values{});
+    }
+    return entry_noargs_general<Call>(self);
 }
 
 // CPython stores every C function as a PyCFunction and casts it back by the
@@ -348,14 +304,48 @@ PyCFunction as_cfunction(F *function) noexcept
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
-// The method definition of a module function computing `Op`.
-template <auto Op, const Params &P>
-PyMethodDef function_def() noexcept
+// The definition CPython calls a callable through: METH_NOARGS when it
+// binds no parameters.
+template <class Call>
+PyMethodDef definition() noexcept
 {
-    static_assert(P.owner == Owner::module);
-    static_assert(std::tuple_size_v<typename Signature<decltype(Op)>::Args> == P.count,
-                  "the operation takes one value per parameter");
-    return {P.name, as_cfunction(&function_entry<Op, P>), METH_FASTCALL | METH_KEYWORDS, P.doc};
+    constexpr Params params = Call::params;
+    const char *name = Call::params.name.chars;
+    const char *doc = signature_doc<params>.data();
+    if constexpr (params.count == 0) {
+        return {name, as_cfunction(&entry_noargs<Call>), METH_NOARGS, doc};
+    }
+    else {
+        return {name, as_cfunction(&entry<Call>), METH_FASTCALL | METH_KEYWORDS, doc};
+    }
 }
+
+// A module function: the computation on the arguments alone.
+template <auto Op, Params P>
+struct FunctionCall {
+    static_assert(P.surface == Surface::function);
+    static constexpr const Params &params = P;
+    using Args = typename ArgumentsFor<P, typename Signature<decltype(Op)>::Args>::type;
+
+    static constexpr bool fast_ready(PyObject * /*module*/) noexcept { return true; }
+
+    static PyObject *call_fast(PyObject * /*module*/, const typename Args::Values &values) noexcept
+    {
+        return fast_finish(Args::apply(Op, values));
+    }
+
+    static Expected<Owned> call(PyObject * /*module*/, const Slots &slots)
+    {
+        auto values = Args::initial();
+        if (auto converted = Args::convert(slots, values); !converted) [[unlikely]] {
+            return std::unexpected(std::move(converted.error()));
+        }
+        auto value = unwrap(Args::apply(Op, values));
+        if (!value) {
+            return std::unexpected(std::move(value.error()));
+        }
+        return to_python(*value);
+    }
+};
 
 }  // namespace tesmar

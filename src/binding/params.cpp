@@ -7,8 +7,8 @@ namespace {
 
 std::string call_name(const Params &params)
 {
-    std::string text = params.owner == Owner::number_class ? "Tesmarmath." : "";
-    return text.append(params.name).append("()");
+    std::string text = params.surface == Surface::method ? "Tesmarmath." : "";
+    return text.append(params.name.view()).append("()");
 }
 
 Error type_error(std::string message) { return Error::make(PyExc_TypeError, std::move(message)); }
@@ -34,7 +34,7 @@ Error missing_required(const Params &params, const Slots &slots)
     std::size_t count = 0;
     for (std::size_t i = 0; i < params.required; ++i) {
         if (slots[i] == nullptr) {
-            missing[count++] = params.names[i];
+            missing[count++] = params.names[i].view();
         }
     }
     std::string message = call_name(params) + " missing " + std::to_string(count) +
@@ -57,7 +57,7 @@ Expected<void> bind_keyword(const Params &params, PyObject *name, PyObject *valu
     if (utf8 != nullptr) {
         std::string_view key(utf8, static_cast<std::size_t>(size));
         for (std::size_t i = 0; i < params.count; ++i) {
-            if (params.names[i] == key) {
+            if (params.names[i].view() == key) {
                 if (slots[i] != nullptr) {
                     return std::unexpected(type_error(call_name(params) +
                                                       " got multiple values for argument '" +

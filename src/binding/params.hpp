@@ -1,91 +1,187 @@
-// Static parameter descriptions and argument binding. A description is read
-// at compile time from the callable's text signature, so the signature that
-// Python shows and the names that binding matches cannot drift apart.
+// Parameter descriptions and argument binding. A description is made at
+// compile time from a declared parameter list, and the text signature that
+// Python shows is written from the same description, so the names that
+// binding matches and the signature cannot drift apart.
 #pragma once
 
 #include "binding/error.hpp"
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 namespace tesmar {
 
 inline constexpr std::size_t max_params = 2;
-inline constexpr std::size_t max_name = 16;
 
 // Binding slots: borrowed argument objects, null when not given.
 using Slots = std::array<PyObject *, max_params>;
 
-enum class Owner {
-    module,
-    number_class
+// Which surface a parameter description belongs to: a module function, or
+// a method of the class (its messages name the class, its signature starts
+// with $self).
+enum class Surface {
+    function,
+    method,
 };
 
-// Not constexpr: reaching it while a description is read at compile time
+// Not constexpr: reaching it while a description is made at compile time
 // stops the build with this message.
 inline void signature_error(const char * /*why*/) {}
 
-struct Params {
-    // `doc` is the text signature followed by "\n--\n\n", for example
-    // "cos(number, terms=20)\n--\n\n" or "cos($self, terms=20)\n--\n\n";
-    // parameters with a default are optional.
-    consteval Params(const char *doc_, Owner owner_ = Owner::module) : doc(doc_), owner(owner_)
+// A name held by value, so that a description can be a template argument
+// and live, with its names, for the process.
+struct FixedName {
+    constexpr FixedName() = default;
+    consteval FixedName(std::string_view text)
     {
-        std::string_view text = doc_;
-        std::size_t open = text.find('(');
-        std::size_t close = text.find(')');
-        if (open == std::string_view::npos || close == std::string_view::npos ||
-            !text.substr(close).starts_with(")\n--\n\n") || open >= max_name) {
-            signature_error("malformed text signature");
+        if (text.size() >= sizeof chars) {
+            signature_error("name too long");
         }
-        for (std::size_t i = 0; i < open; ++i) {
-            name[i] = text[i];
+        for (char c : text) {
+            chars[size++] = c;
         }
-        std::string_view list = text.substr(open + 1, close - open - 1);
-        if (owner_ == Owner::number_class) {
-            if (!list.starts_with("$self")) {
-                signature_error("a method's signature starts with $self");
-            }
-            list.remove_prefix(5);
-            if (list.starts_with(", ")) {
-                list.remove_prefix(2);
-            }
+    }
+    [[nodiscard]] constexpr std::string_view view() const { return {chars, size}; }
+
+    char chars[32] = {};  // null-terminated
+    std::size_t size = 0;
+};
+
+// One parameter as a callable declares it: its name, and for an optional
+// one the value the computation receives when the caller leaves it out.
+struct Parameter {
+    constexpr Parameter() = default;
+    // A required parameter.
+    consteval Parameter(const char *name_) : name(name_) {}
+    // An optional parameter and its default.
+    consteval Parameter(const char *name_, std::int64_t default_)
+        : name(name_), optional(true), default_value(default_)
+    {
+    }
+
+    FixedName name;
+    bool optional = false;
+    std::int64_t default_value = 0;
+    // Bound by the module function only: on the method, the stored number
+    // stands in for it.
+    bool function_only = false;
+};
+
+// A callable's declared parameters, in order.
+struct Parameters {
+    constexpr Parameters() = default;
+    consteval Parameters(std::initializer_list<Parameter> list)
+    {
+        if (list.size() > max_params) {
+            signature_error("too many parameters");
         }
-        while (!list.empty()) {
-            std::size_t comma = list.find(", ");
-            std::string_view item = list.substr(0, comma);
-            std::size_t equals = item.find('=');
-            if (count == max_params) {
-                signature_error("too many parameters");
+        for (const Parameter &parameter : list) {
+            items[count++] = parameter;
+        }
+    }
+
+    std::array<Parameter, max_params> items{};
+    std::size_t count = 0;
+};
+
+// The parameters one surface binds, for binding and its messages. A value
+// of this type is a template argument of every entry that binds with it.
+struct Params {
+    consteval Params(Surface surface_, std::string_view name_, const Parameters &declared)
+        : surface(surface_), name(name_)
+    {
+        for (std::size_t i = 0; i < declared.count; ++i) {
+            const Parameter &parameter = declared.items[i];
+            if (surface_ == Surface::method && parameter.function_only) {
+                continue;
             }
-            names[count] = item.substr(0, equals);
-            if (equals == std::string_view::npos) {
+            if (!parameter.optional) {
                 if (required != count) {
                     signature_error("a required parameter follows an optional one");
                 }
                 ++required;
             }
+            names[count] = parameter.name;
+            defaults[count] = parameter.default_value;
             ++count;
-            list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 2);
         }
     }
 
-    const char *doc;
-    Owner owner;
-    char name[max_name] = {};  // the callable's name, null-terminated
-    std::array<std::string_view, max_params> names{};
+    Surface surface;
+    FixedName name;  // the callable's Python name
+    std::array<FixedName, max_params> names{};
+    std::array<std::int64_t, max_params> defaults{};  // of the optional ones
     std::size_t count = 0;
     std::size_t required = 0;
 };
+
+namespace detail {
+
+// Writes a callable's doc: its text signature, "cos(number, terms=20)" or
+// "cos($self, terms=20)", followed by "\n--\n\n" so that CPython publishes
+// the signature and no docstring body. With `out` null it only counts.
+constexpr std::size_t write_signature(const Params &params, char *out)
+{
+    std::size_t size = 0;
+    auto put = [&](std::string_view text) {
+        for (char c : text) {
+            if (out != nullptr) {
+                out[size] = c;
+            }
+            ++size;
+        }
+    };
+    auto put_integer = [&](std::int64_t value) {
+        if (value < 0) {
+            put("-");
+        }
+        char digits[20] = {};
+        std::size_t length = 0;
+        // Digits from the last, in the negative range where every int64 fits.
+        for (std::int64_t rest = value < 0 ? value : -value; length == 0 || rest != 0; rest /= 10) {
+            digits[length++] = static_cast<char>('0' - rest % 10);
+        }
+        while (length > 0) {
+            put(std::string_view(&digits[--length], 1));
+        }
+    };
+    put(params.name.view());
+    put("(");
+    if (params.surface == Surface::method) {
+        put(params.count == 0 ? "$self" : "$self, ");
+    }
+    for (std::size_t i = 0; i < params.count; ++i) {
+        put(i == 0 ? "" : ", ");
+        put(params.names[i].view());
+        if (i >= params.required) {
+            put("=");
+            put_integer(params.defaults[i]);
+        }
+    }
+    put(")\n--\n\n");
+    return size;
+}
+
+}  // namespace detail
+
+// The doc of the callable that `P` describes, null-terminated.
+template <Params P>
+inline constexpr auto signature_doc = [] {
+    std::array<char, detail::write_signature(P, nullptr) + 1> text{};
+    detail::write_signature(P, text.data());
+    return text;
+}();
 
 // Binds a call that needs no message: every keyword the ASCII name of a
 // parameter not given yet, every required parameter given. False leaves the
 // call, and its report, to bind_slow. Stamped out per callable, so each
 // name compares as a constant of known length.
-template <const Params &P>
-[[nodiscard]] bool bind_plain(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                              Slots &slots) noexcept
+template <Params P>
+[[nodiscard, gnu::always_inline]] inline bool bind_plain(PyObject *const *args, Py_ssize_t nargs,
+                                                         PyObject *kwnames, Slots &slots) noexcept
 {
     auto given = static_cast<std::size_t>(nargs);
     if (given > P.count) {
@@ -104,7 +200,7 @@ template <const Params &P>
         std::string_view key(static_cast<const char *>(PyUnicode_DATA(name)),
                              static_cast<std::size_t>(PyUnicode_GET_LENGTH(name)));
         std::size_t i = 0;
-        while (i < P.count && P.names[i] != key) {
+        while (i < P.count && P.names[i].view() != key) {
             ++i;
         }
         if (i == P.count || slots[i] != nullptr) {

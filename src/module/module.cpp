@@ -1,17 +1,149 @@
 // The entry point and the module body: the class, the module functions and
 // the constants, each name appended to __all__ as it is added.
+//
+// The operation families are compiled as part of this file, so that the
+// published orders below are checked against every declaration while the
+// module is built: a name listed twice, a name that names nothing and a
+// declared callable left out of its order all stop the build.
 #include "binding/frame.hpp"
+#include "number_class/callable.hpp"
 #include "number_class/number_class.hpp"
-#include "ops/ops.hpp"
 
+// Each family: its computations and the tuple `callables` declaring them.
+// NOLINTBEGIN(bugprone-suspicious-include)
+#include "ops/factorial_tetration.cpp"
+#include "ops/gcd_lcm.cpp"
+#include "ops/list_arithmetic.cpp"
+#include "ops/powers_roots.cpp"
+#include "ops/rounding_predicates.cpp"
+#include "ops/trigonometric_series.cpp"
+// NOLINTEND(bugprone-suspicious-include)
+
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <numbers>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 namespace tesmar {
 namespace {
+
+// Every declared callable.
+constexpr auto callables =
+    std::tuple_cat(class_callables, ops::list_arithmetic::callables, ops::powers_roots::callables,
+                   ops::factorial_tetration::callables, ops::gcd_lcm::callables,
+                   ops::rounding_predicates::callables, ops::trigonometric_series::callables);
+
+// A published order: the names of callables offered on surface S.
+template <Surface S, Name... Names>
+struct Order {
+    static constexpr std::array<std::string_view, sizeof...(Names)> names{Names.view()...};
+};
+
+// The module's functions, added after the class and before the constants.
+using FunctionOrder =
+    Order<Surface::function, "sum_of", "dif_of", "div_of", "int_div_of", "mult_of", "square",
+          "cube", "power", "square_root", "cube_root", "factorial", "gcd_with_int",
+          "gcd_with_float", "lcm_with", "floor", "ceil", "is_positive", "is_negative", "is_integer",
+          "sign", "is_even", "is_odd", "cos", "sin", "tan", "tetration">;
+
+// The class's methods, in the order of its method table.
+using MethodOrder =
+    Order<Surface::method, "get_number", "sum_of", "dif_of", "div_of", "int_div_of", "mult_of",
+          "square", "cube", "power", "power_of_2", "square_root", "cube_root", "factorial",
+          "gcd_with_int", "gcd_with_float", "lcm_with", "floor", "ceil", "sign", "is_positive",
+          "is_negative", "is_even", "is_odd", "cos", "sin", "tan", "tetration">;
+
+template <Surface S>
+using OrderOn = std::conditional_t<S == Surface::function, FunctionOrder, MethodOrder>;
+
+constexpr std::size_t declared_count = std::tuple_size_v<decltype(callables)>;
+
+// Whether declaration I offers surface S.
+template <Surface S, std::size_t I>
+consteval bool offers()
+{
+    using Declared = std::tuple_element_t<I, decltype(callables)>;
+    if constexpr (S == Surface::function) {
+        return Declared::has_function;
+    }
+    else {
+        return Declared::has_method;
+    }
+}
+
+// How often `name` stands in the published order of S.
+template <Surface S>
+consteval std::size_t times_listed(std::string_view name)
+{
+    return static_cast<std::size_t>(std::ranges::count(OrderOn<S>::names, name));
+}
+
+struct Found {
+    std::size_t count;  // declarations of the name
+    std::size_t first;  // the position of the first in `callables`
+};
+
+// The declarations that offer `name` on S.
+template <Surface S>
+consteval Found declarations_of(std::string_view name)
+{
+    std::size_t count = 0;
+    std::size_t first = 0;
+    auto visit = [&](std::size_t position, bool matches) {
+        if (matches && count++ == 0) {
+            first = position;
+        }
+    };
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (visit(I, offers<S, I>() && std::get<I>(callables).name.view() == name), ...);
+    }(std::make_index_sequence<declared_count>{});
+    return {count, first};
+}
+
+// The declaration that the published name N stands for on S.
+template <Surface S, Name N>
+consteval std::size_t declaration_named()
+{
+    constexpr Found found = declarations_of<S>(N.view());
+    static_assert(found.count != 0, "a published name names no declared callable of its surface");
+    static_assert(found.count < 2, "a published name is declared more than once");
+    static_assert(times_listed<S>(N.view()) == 1, "a name is listed twice in its published order");
+    return found.first;
+}
+
+// Declaration I, when it offers S, is listed in the published order of S.
+template <Surface S, std::size_t I, Name N = std::get<I>(callables).name>
+consteval bool listed_if_offered()
+{
+    if constexpr (offers<S, I>()) {
+        static_assert(times_listed<S>(N.view()) != 0,
+                      "a declared callable is missing from its published order");
+    }
+    return true;
+}
+
+// The definitions in a published order, then the zeroed entry that ends a
+// CPython method table.
+template <Surface S, Name... Names>
+std::array<PyMethodDef, sizeof...(Names) + 1> table(Order<S, Names...> /*order*/) noexcept
+{
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        static_assert((listed_if_offered<S, I>() && ...));
+    }(std::make_index_sequence<declared_count>{});
+    return {definition_of<callables, declaration_named<S, Names>(), S>()..., PyMethodDef{}};
+}
+
+// The function objects and the type keep pointers into these tables, so
+// they live for the process.
+std::array function_table = table(FunctionOrder{});
+std::array method_table = table(MethodOrder{});
 
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT, "tesmar_math", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -21,35 +153,6 @@ PyModuleDef definition = {
 std::atomic<std::int64_t> recorded_interpreter{-1};
 // The module once built: every later import gets this same object.
 PyObject *module_cell = nullptr;
-
-const std::array module_functions = {
-    &ops::sum_of_function,
-    &ops::dif_of_function,
-    &ops::div_of_function,
-    &ops::int_div_of_function,
-    &ops::mult_of_function,
-    &ops::square_function,
-    &ops::cube_function,
-    &ops::power_function,
-    &ops::square_root_function,
-    &ops::cube_root_function,
-    &ops::factorial_function,
-    &ops::gcd_with_int_function,
-    &ops::gcd_with_float_function,
-    &ops::lcm_with_function,
-    &ops::floor_function,
-    &ops::ceil_function,
-    &ops::is_positive_function,
-    &ops::is_negative_function,
-    &ops::is_integer_function,
-    &ops::sign_function,
-    &ops::is_even_function,
-    &ops::is_odd_function,
-    &ops::cos_function,
-    &ops::sin_function,
-    &ops::tan_function,
-    &ops::tetration_function,
-};
 
 PyObject *interned(PyObject *&holder, const char *text)
 {
@@ -127,7 +230,9 @@ Expected<void> add_float(PyObject *module, const char *name, double value)
 
 Expected<void> module_body(PyObject *module)
 {
-    PyTypeObject *type = number_type_or_null();
+    // A type made by an earlier, failed import is kept.
+    PyTypeObject *type =
+        number_type != nullptr ? number_type : create_number_type(method_table.data());
     if (type == nullptr) {
         Owned cause = Error::fetch().to_exception();
         Owned error =
@@ -140,7 +245,7 @@ Expected<void> module_body(PyObject *module)
     if (auto added = add(module, "Tesmarmath", reinterpret_cast<PyObject *>(type)); !added) {
         return added;
     }
-    for (PyMethodDef *def : module_functions) {
+    for (PyMethodDef *def = function_table.data(); def->ml_name != nullptr; ++def) {
         if (auto added = add_function(module, def); !added) {
             return added;
         }

@@ -1,199 +1,142 @@
-// Instance methods stamped out from a pure operation whose first argument
-// is the stored number.
+// Instance methods: the shared entries of the binding frame, with a
+// receiver. The computation takes the stored number first, or, when it
+// needs only its arguments, nothing of the receiver.
 #pragma once
 
 #include "binding/frame.hpp"
 #include "number_class/number_class.hpp"
 
+#include <cstdint>
+#include <tuple>
+#include <type_traits>
+
 namespace tesmar {
 
-// What a method does with the operation's result.
-enum class Writes {
-    nothing,          // shared access; returns the result
-    result_instance,  // stores the result; returns a new instance holding it
-    value,            // stores the result as a double; returns the result itself
+// What a method does with its computation's result.
+enum class WriteBack {
+    none,          // shared access: reads the stored number; returns the result
+    new_instance,  // stores the result; returns a new instance holding it
+    plain_result,  // stores the result as a double; returns the result itself
 };
 
-template <auto Op, const Params &P, Writes W>
-Expected<Owned> method_body(PyObject *self, const Slots &slots)
-{
-    constexpr Access access = W == Writes::nothing ? Access::shared : Access::exclusive;
-    auto receiver = Receiver<access>::take(self);
-    if (!receiver) [[unlikely]] {
-        return std::unexpected(std::move(receiver.error()));
-    }
-    using Sig = Signature<decltype(Op)>;
-    auto result = [&]<class Stored, class... A>(std::tuple<Stored, A...> *) {
-        static_assert(std::is_same_v<Stored, double>,
-                      "a method's operation starts with the stored number");
-        return convert_and_call<A...>(P, slots, Op, std::tuple<double>{receiver->number()},
-                                      std::index_sequence_for<A...>{});
-    }(static_cast<typename Sig::Args *>(nullptr));
-    if (!result) [[unlikely]] {
-        return std::unexpected(std::move(result.error()));
-    }
-    auto value = unwrap(std::move(*result));
-    if (!value) {
-        return std::unexpected(std::move(value.error()));
-    }
-    if constexpr (W == Writes::result_instance) {
-        static_assert(std::is_same_v<std::remove_cvref_t<decltype(*value)>, double>);
-        receiver->set_number(*value);
-        return make_result(*value);
-    }
-    else if constexpr (W == Writes::value) {
-        receiver->set_number(static_cast<double>(*value));
-        return to_python(*value);
-    }
-    else {
-        return to_python(*value);
-    }
-}
+template <class Tuple>
+struct DropFirst;
+template <class First, class... Rest>
+struct DropFirst<std::tuple<First, Rest...>> {
+    using type = std::tuple<Rest...>;
+};
 
-template <auto Op, const Params &P, Writes W>
-[[gnu::noinline]] PyObject *method_noargs_general(PyObject *self) noexcept
-{
-    return guarded([&]() -> Expected<Owned> { return method_body<Op, P, W>(self, Slots{}); });
-}
-
-template <auto Op, const Params &P, Writes W>
-[[gnu::noinline]] PyObject *method_entry_general(PyObject *self, PyObject *const *args,
-                                                 Py_ssize_t nargs, PyObject *kwnames) noexcept;
-
-// The fast path: an exact Tesmarmath whose flag lets the access through, and
-// arguments that all have fast forms (checked by the caller). The flag is
-// still taken for the operation: one that polls for signals may run a Python
-// handler, which must meet it as on the general path.
-template <auto Op, Writes W, class... A>
-PyObject *method_fast(NumberObject *object,
-                      const std::tuple<typename Param<A>::Holder...> &values) noexcept
-{
-    auto compute = [&] {
-        return std::apply(
-            [&](const auto &...value) { return Op(object->number, Param<A>::view(value)...); },
-            values);
-    };
-    if constexpr (W == Writes::nothing) {
-        // The reading operations are pure and run no Python code, so a
-        // shared hold taken here could never be observed.
-        return fast_result(compute());
-    }
-    else {
-        const std::uint64_t free_flag = object->borrow_flag;
-        object->borrow_flag = held_exclusively;
-        auto result = compute();
-        object->borrow_flag = free_flag;  // nothing below runs Python code
-        if constexpr (IsOutcome<decltype(result)>::value) {
-            if (!result) [[unlikely]] {
-                return raise_op_error(result.error());
+template <auto Op, Params P, WriteBack W>
+struct MethodCall {
+    using Computation = typename Signature<decltype(Op)>::Args;
+    // The computation's parameters are the stored number and the bound
+    // ones, or the bound ones alone.
+    static constexpr bool reads_stored = std::tuple_size_v<Computation> == P.count + 1;
+    static_assert(P.surface == Surface::method);
+    static_assert(reads_stored || std::tuple_size_v<Computation> == P.count,
+                  "the computation takes one value per parameter, after the stored number");
+    using Bound = typename std::conditional_t<reads_stored, DropFirst<Computation>,
+                                              std::type_identity<Computation>>::type;
+    static_assert(
+        [] {
+            if constexpr (reads_stored) {
+                return std::is_same_v<std::tuple_element_t<0, Computation>, double>;
             }
+            return true;
+        }(),
+        "the stored number is a double");
+
+    static constexpr const Params &params = P;
+    using Args = typename ArgumentsFor<P, Bound>::type;
+
+    // An exact Tesmarmath whose flag lets the access through.
+    static bool fast_ready(PyObject *self) noexcept
+    {
+        if (!Py_IS_TYPE(self, number_type)) {
+            return false;
         }
-        const auto value = [&] {
-            if constexpr (IsOutcome<decltype(result)>::value) {
-                return *result;
-            }
-            else {
-                return result;
-            }
-        }();
-        object->number = static_cast<double>(value);
-        if constexpr (W == Writes::result_instance) {
-            PyObject *made = allocate_instance(number_type_holder, object->number);
-            return made != nullptr ? made : failed_result();
+        const std::uint64_t flag = reinterpret_cast<NumberObject *>(self)->borrow_flag;
+        return W == WriteBack::none ? flag != held_exclusively : flag == 0;
+    }
+
+    static auto compute(double stored, const typename Args::Values &values)
+    {
+        if constexpr (reads_stored) {
+            return Args::apply([stored](auto... value) { return Op(stored, value...); }, values);
         }
         else {
-            return fast_result(value);
+            return Args::apply(Op, values);
         }
     }
-}
 
-// Whether the flag admits the method's access; a refusal takes the general
-// path, which raises it.
-template <Writes W>
-bool access_free(PyObject *self) noexcept
-{
-    const std::uint64_t flag = reinterpret_cast<NumberObject *>(self)->borrow_flag;
-    return W == Writes::nothing ? flag != held_exclusively : flag == 0;
-}
-
-// Calls with keywords, or with arguments that are not all exact floats and
-// ints, out of line.
-template <auto Op, const Params &P, Writes W>
-[[gnu::noinline]] PyObject *method_entry_keywords(PyObject *self, PyObject *const *args,
-                                                  Py_ssize_t nargs, PyObject *kwnames) noexcept
-{
-    using Sig = Signature<decltype(Op)>;
-    return [&]<class Stored, class... A>(std::tuple<Stored, A...> *) -> PyObject * {
-        std::tuple<typename Param<A>::Holder...> values{};
-        if (Py_IS_TYPE(self, number_type_holder) && access_free<W>(self) &&
-            read_fast_keywords<P, A...>(args, nargs, kwnames, values,
-                                        std::index_sequence_for<A...>{})) {
-            return method_fast<Op, W, A...>(reinterpret_cast<NumberObject *>(self), values);
+    // The flag is still taken for a computing method: one that polls for
+    // signals may run a Python handler, which must meet it as on the general
+    // path.
+    static PyObject *call_fast(PyObject *self, const typename Args::Values &values) noexcept
+    {
+        auto *object = reinterpret_cast<NumberObject *>(self);
+        if constexpr (W == WriteBack::none) {
+            // The reading computations are pure and run no Python code, so a
+            // shared hold taken here could never be observed.
+            return fast_finish(compute(object->number, values));
         }
-        return method_entry_general<Op, P, W>(self, args, nargs, kwnames);
-    }(static_cast<typename Sig::Args *>(nullptr));
-}
-
-template <auto Op, const Params &P, Writes W>
-PyObject *method_entry(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                       PyObject *kwnames) noexcept
-{
-    using Sig = Signature<decltype(Op)>;
-    return [&]<class Stored, class... A>(std::tuple<Stored, A...> *) -> PyObject * {
-        if constexpr (all_fast<A...>) {
-            auto given = static_cast<std::size_t>(nargs);
-            if (kwnames == nullptr && given >= P.required && given <= P.count &&
-                Py_IS_TYPE(self, number_type_holder) && access_free<W>(self)) [[likely]] {
-                std::tuple<typename Param<A>::Holder...> values{};
-                if (read_fast<A...>(args, given, values, std::index_sequence_for<A...>{}))
-                    [[likely]] {
-                    return method_fast<Op, W, A...>(reinterpret_cast<NumberObject *>(self), values);
+        else {
+            const std::uint64_t free_flag = object->borrow_flag;
+            object->borrow_flag = held_exclusively;
+            auto result = compute(object->number, values);
+            object->borrow_flag = free_flag;  // nothing below runs Python code
+            if constexpr (IsOutcome<decltype(result)>::value) {
+                if (!result) [[unlikely]] {
+                    return raise_op_error(result.error());
                 }
             }
-            return method_entry_keywords<Op, P, W>(self, args, nargs, kwnames);
+            const auto value = [&] {
+                if constexpr (IsOutcome<decltype(result)>::value) {
+                    return *result;
+                }
+                else {
+                    return result;
+                }
+            }();
+            object->number = static_cast<double>(value);
+            if constexpr (W == WriteBack::new_instance) {
+                PyObject *made = allocate_instance(number_type, object->number);
+                return made != nullptr ? made : failed_result();
+            }
+            else {
+                return fast_result(value);
+            }
+        }
+    }
+
+    static Expected<Owned> call(PyObject *self, const Slots &slots)
+    {
+        constexpr Access access = W == WriteBack::none ? Access::shared : Access::exclusive;
+        auto receiver = Receiver<access>::take(self);
+        if (!receiver) [[unlikely]] {
+            return std::unexpected(std::move(receiver.error()));
+        }
+        auto values = Args::initial();
+        if (auto converted = Args::convert(slots, values); !converted) [[unlikely]] {
+            return std::unexpected(std::move(converted.error()));
+        }
+        auto value = unwrap(compute(receiver->number(), values));
+        if (!value) {
+            return std::unexpected(std::move(value.error()));
+        }
+        if constexpr (W == WriteBack::none) {
+            return to_python(*value);
         }
         else {
-            return method_entry_general<Op, P, W>(self, args, nargs, kwnames);
+            receiver->set_number(static_cast<double>(*value));
+            if constexpr (W == WriteBack::new_instance) {
+                return make_result(receiver->number());
+            }
+            else {
+                return to_python(*value);
+            }
         }
-    }(static_cast<typename Sig::Args *>(nullptr));
-}
-
-template <auto Op, const Params &P, Writes W>
-PyObject *method_entry_general(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                               PyObject *kwnames) noexcept
-{
-    return guarded([&]() -> Expected<Owned> {
-        Slots slots;
-        if (auto bound = bind(P, args, nargs, kwnames, slots); !bound) [[unlikely]] {
-            return std::unexpected(std::move(bound.error()));
-        }
-        return method_body<Op, P, W>(self, slots);
-    });
-}
-
-template <auto Op, const Params &P, Writes W>
-PyObject *method_noargs_entry(PyObject *self, PyObject * /*unused*/) noexcept
-{
-    if (Py_IS_TYPE(self, number_type_holder) && access_free<W>(self)) [[likely]] {
-        return method_fast<Op, W>(reinterpret_cast<NumberObject *>(self), std::tuple<>{});
     }
-    return method_noargs_general<Op, P, W>(self);
-}
-
-// The method definition for `Op`: METH_NOARGS when it takes no parameters.
-template <auto Op, const Params &P, Writes W>
-PyMethodDef method_def() noexcept
-{
-    static_assert(P.owner == Owner::number_class);
-    static_assert(std::tuple_size_v<typename Signature<decltype(Op)>::Args> == P.count + 1,
-                  "the operation takes the stored number and one value per parameter");
-    if constexpr (P.count == 0) {
-        return {P.name, as_cfunction(&method_noargs_entry<Op, P, W>), METH_NOARGS, P.doc};
-    }
-    else {
-        return {P.name, as_cfunction(&method_entry<Op, P, W>), METH_FASTCALL | METH_KEYWORDS,
-                P.doc};
-    }
-}
+};
 
 }  // namespace tesmar

@@ -1,9 +1,7 @@
 #include "number_class/number_class.hpp"
 
 #include "binding/frame.hpp"
-#include "number_class/method.hpp"
 #include "number_class/text_form.hpp"
-#include "ops/ops.hpp"
 
 #include <array>
 #include <string>
@@ -11,12 +9,12 @@
 namespace tesmar {
 namespace {
 
-double get_number(double number) noexcept { return number; }
-constexpr Params get_number_params{"get_number($self)\n--\n\n", Owner::number_class};
-PyMethodDef get_number_method = method_def<&get_number, get_number_params, Writes::nothing>();
-
-// The constructor binds like a method named __new__, for its messages.
-constexpr Params new_params{"__new__($self, number)\n--\n\n", Owner::number_class};
+constexpr Parameters constructor_parameters{"number"};
+// The constructor binds like a method named __new__, for its messages; the
+// class shows the signature "(number)".
+constexpr Params new_params{Surface::method, "__new__", constructor_parameters};
+constexpr Params class_signature{Surface::function, "Tesmarmath", constructor_parameters};
+using ConstructorArguments = Arguments<new_params, double>;
 
 [[gnu::cold]] PyObject *allocation_failed() noexcept
 {
@@ -36,11 +34,11 @@ PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexc
         if (auto bound = bind_tuple(new_params, args, kwargs, slots); !bound) {
             return std::unexpected(std::move(bound.error()));
         }
-        auto number = to_real(slots[0]);
-        if (!number) {
-            return std::unexpected(wrap_argument_error(std::move(number.error()), "number"));
+        auto values = ConstructorArguments::initial();
+        if (auto converted = ConstructorArguments::convert(slots, values); !converted) {
+            return std::unexpected(std::move(converted.error()));
         }
-        Owned object = Owned::steal(allocate_instance(type, *number));
+        Owned object = Owned::steal(allocate_instance(type, std::get<0>(values)));
         if (!object) {
             return std::unexpected(Error::fetch());
         }
@@ -82,58 +80,32 @@ void number_dealloc(PyObject *self) noexcept
     Py_DECREF(type);  // heap types: every instance holds its type
 }
 
-// The class's methods in their published order.
-constexpr std::size_t method_count = 27;
-const std::array<const PyMethodDef *, method_count> method_order = {
-    &get_number_method,      &ops::sum_of_method,       &ops::dif_of_method,
-    &ops::div_of_method,     &ops::int_div_of_method,   &ops::mult_of_method,
-    &ops::square_method,     &ops::cube_method,         &ops::power_method,
-    &ops::power_of_2_method, &ops::square_root_method,  &ops::cube_root_method,
-    &ops::factorial_method,  &ops::gcd_with_int_method, &ops::gcd_with_float_method,
-    &ops::lcm_with_method,   &ops::floor_method,        &ops::ceil_method,
-    &ops::sign_method,       &ops::is_positive_method,  &ops::is_negative_method,
-    &ops::is_even_method,    &ops::is_odd_method,       &ops::cos_method,
-    &ops::sin_method,        &ops::tan_method,          &ops::tetration_method,
-};
-
-// The type keeps pointers into this table, so it lives for the process.
-std::array<PyMethodDef, method_count + 1> method_table{};
-
 }  // namespace
 
-PyTypeObject *number_type_holder = nullptr;  // kept for the rest of the process
+PyTypeObject *number_type = nullptr;
 
-PyTypeObject *create_number_type() noexcept
+PyTypeObject *create_number_type(PyMethodDef *methods) noexcept
 {
-    for (std::size_t i = 0; i < method_count; ++i) {
-        method_table[i] = *method_order[i];
-    }
     std::array slots = {
         PyType_Slot{Py_tp_base, &PyBaseObject_Type},
         PyType_Slot{Py_tp_new, reinterpret_cast<void *>(&number_new)},
         PyType_Slot{Py_tp_repr, reinterpret_cast<void *>(&number_repr)},
         PyType_Slot{Py_tp_str, reinterpret_cast<void *>(&number_str)},
         PyType_Slot{Py_tp_dealloc, reinterpret_cast<void *>(&number_dealloc)},
-        PyType_Slot{Py_tp_doc, const_cast<char *>("Tesmarmath(number)\n--\n\n")},
-        PyType_Slot{Py_tp_methods, method_table.data()},
+        PyType_Slot{Py_tp_doc, const_cast<char *>(signature_doc<class_signature>.data())},
+        PyType_Slot{Py_tp_methods, methods},
         PyType_Slot{0, nullptr},
     };
     PyType_Spec type_spec = {
         "builtins.Tesmarmath", sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
     };
-    number_type_holder = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&type_spec));
-    return number_type_holder;
-}
-
-void no_number_type()
-{
-    PyErr_PrintEx(0);
-    fail("failed to create type object for Tesmarmath");
+    number_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&type_spec));
+    return number_type;
 }
 
 Owned make_result(double value)
 {
-    Owned object = Owned::steal(allocate_instance(number_type(), value));
+    Owned object = Owned::steal(allocate_instance(number_type, value));
     if (!object) [[unlikely]] {
         fail_api_call();
     }

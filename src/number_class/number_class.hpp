@@ -17,31 +17,15 @@ struct NumberObject {
 
 inline constexpr std::uint64_t held_exclusively = std::numeric_limits<std::uint64_t>::max();
 
-// The type object once it exists; null before the first request.
-extern PyTypeObject *number_type_holder;
+// The class's type object, made at import by create_number_type and kept
+// for the process; null before, and after a failed creation (the next
+// import tries again). A method can run only once it exists.
+extern PyTypeObject *number_type;
 
-// The type object, created on the first request and kept for the process.
-// A failed creation leaves the pending exception set and returns null.
-[[nodiscard]] PyTypeObject *create_number_type() noexcept;
-[[nodiscard]] inline PyTypeObject *number_type_or_null() noexcept
-{
-    if (number_type_holder != nullptr) [[likely]] {
-        return number_type_holder;
-    }
-    return create_number_type();
-}
-
-// The type object for code that cannot go on without it: a failure is
-// printed and becomes an internal failure.
-[[noreturn]] void no_number_type();
-[[nodiscard]] inline PyTypeObject *number_type()
-{
-    PyTypeObject *type = number_type_or_null();
-    if (type == nullptr) [[unlikely]] {
-        no_number_type();
-    }
-    return type;
-}
+// Makes the type object with the method table `methods` (ending in a zeroed
+// entry, kept for the process) and stores it in number_type. A failed
+// creation leaves the pending exception set and returns null.
+[[nodiscard]] PyTypeObject *create_number_type(PyMethodDef *methods) noexcept;
 
 // A new instance holding `value` (the result instance).
 [[nodiscard]] Owned make_result(double value);
@@ -99,8 +83,8 @@ public:
 
     [[nodiscard]] static Expected<Receiver> take(PyObject *self)
     {
-        PyTypeObject *type = number_type();
-        if (!Py_IS_TYPE(self, type) && PyType_IsSubtype(Py_TYPE(self), type) == 0) [[unlikely]] {
+        if (!Py_IS_TYPE(self, number_type) && PyType_IsSubtype(Py_TYPE(self), number_type) == 0)
+            [[unlikely]] {
             return std::unexpected(foreign_receiver(self));
         }
         auto *object = reinterpret_cast<NumberObject *>(self);

@@ -1,15 +1,13 @@
 // Factorial (64-bit on the module, 128-bit on the method) and tetration.
-#include "binding/frame.hpp"
-#include "number_class/method.hpp"
-#include "ops/ops.hpp"
+#include "binding/numeric.hpp"
+#include "number_class/callable.hpp"
 
 #include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
-namespace tesmar::ops {
+namespace tesmar::ops::factorial_tetration {
 namespace {
 
 constexpr const char *negative_factorial = "The factorial of a negative number is not defined.";
@@ -57,25 +55,9 @@ Outcome<std::int64_t> factorial(std::int64_t n) noexcept
     return factorial_table[static_cast<std::size_t>(n)];
 }
 
-// The saturating conversion to 128 bits.
-int128 saturate_to_i128(double x) noexcept
-{
-    constexpr auto max = static_cast<int128>((static_cast<uint128>(1) << 127U) - 1);
-    if (x != x) {
-        return 0;
-    }
-    if (x > 1.7014118346046921e38) {
-        return max;
-    }
-    if (x < -1.7014118346046923e38) {
-        return -max - 1;
-    }
-    return static_cast<int128>(x);
-}
-
 Outcome<double> factorial_of_stored(double stored) noexcept
 {
-    auto product = checked_factorial<int128>(saturate_to_i128(stored), "Factorial overflow.");
+    auto product = checked_factorial(saturate_to<int128>(stored), "Factorial overflow.");
     if (!product) {
         return std::unexpected(product.error());
     }
@@ -143,19 +125,11 @@ Outcome<double> tetration(double base, std::int64_t height) noexcept
     return tower(base, height, [] noexcept { return PyErr_CheckSignals() == 0; });
 }
 
-constexpr Params factorial_params{"factorial(number)\n--\n\n"};
-constexpr Params tetration_params{"tetration(base, height)\n--\n\n"};
-constexpr Params factorial_method_params{"factorial($self)\n--\n\n", Owner::number_class};
-constexpr Params tetration_method_params{"tetration($self, height)\n--\n\n", Owner::number_class};
-
 }  // namespace
 
-PyMethodDef factorial_function = function_def<&factorial, factorial_params>();
-PyMethodDef tetration_function = function_def<&tetration, tetration_params>();
+constexpr std::tuple callables{
+    Callable{"factorial", {stored("number")}, Function{&factorial}, Method{&factorial_of_stored}},
+    Callable{"tetration", {stored("base"), "height"}, Function{&tetration}, Method{&tetration}},
+};
 
-PyMethodDef factorial_method =
-    method_def<&factorial_of_stored, factorial_method_params, Writes::result_instance>();
-PyMethodDef tetration_method =
-    method_def<&tetration, tetration_method_params, Writes::result_instance>();
-
-}  // namespace tesmar::ops
+}  // namespace tesmar::ops::factorial_tetration

@@ -1,13 +1,13 @@
 // Folding a list with one arithmetic operator. The module functions fold the
 // list alone; the methods fold it into the stored number, each in its own
 // order. One rounded double operation at a time, strictly left to right.
-#include "binding/frame.hpp"
-#include "number_class/method.hpp"
-#include "ops/ops.hpp"
+#include "binding/numeric.hpp"
+#include "number_class/callable.hpp"
 
+#include <cstdint>
 #include <span>
 
-namespace tesmar::ops {
+namespace tesmar::ops::list_arithmetic {
 namespace {
 
 using Numbers = std::span<const double>;
@@ -106,7 +106,8 @@ Outcome<double> int_quotient_into(double stored, Integers items) noexcept
     if (items.empty()) {
         return stored;
     }
-    auto quotient = int_divide_by_each(saturate_to_i64(stored), items, "Can't divide by zero!");
+    auto quotient =
+        int_divide_by_each(saturate_to<std::int64_t>(stored), items, "Can't divide by zero!");
     if (!quotient) {
         return std::unexpected(quotient.error());
     }
@@ -122,31 +123,14 @@ double product_into(double stored, Numbers items) noexcept
     return acc;
 }
 
-constexpr Params sum_of_params{"sum_of(args)\n--\n\n"};
-constexpr Params dif_of_params{"dif_of(args)\n--\n\n"};
-constexpr Params div_of_params{"div_of(args)\n--\n\n"};
-constexpr Params int_div_of_params{"int_div_of(args)\n--\n\n"};
-constexpr Params mult_of_params{"mult_of(args)\n--\n\n"};
-constexpr Params sum_of_method_params{"sum_of($self, args)\n--\n\n", Owner::number_class};
-constexpr Params dif_of_method_params{"dif_of($self, args)\n--\n\n", Owner::number_class};
-constexpr Params div_of_method_params{"div_of($self, args)\n--\n\n", Owner::number_class};
-constexpr Params int_div_of_method_params{"int_div_of($self, args)\n--\n\n", Owner::number_class};
-constexpr Params mult_of_method_params{"mult_of($self, args)\n--\n\n", Owner::number_class};
-
-constexpr auto stores = Writes::result_instance;
-
 }  // namespace
 
-PyMethodDef sum_of_function = function_def<&sum, sum_of_params>();
-PyMethodDef dif_of_function = function_def<&difference, dif_of_params>();
-PyMethodDef div_of_function = function_def<&quotient, div_of_params>();
-PyMethodDef int_div_of_function = function_def<&int_quotient, int_div_of_params>();
-PyMethodDef mult_of_function = function_def<&product, mult_of_params>();
+constexpr std::tuple callables{
+    Callable{"sum_of", {"args"}, Function{&sum}, Method{&sum_into}},
+    Callable{"dif_of", {"args"}, Function{&difference}, Method{&difference_into}},
+    Callable{"div_of", {"args"}, Function{&quotient}, Method{&quotient_into}},
+    Callable{"int_div_of", {"args"}, Function{&int_quotient}, Method{&int_quotient_into}},
+    Callable{"mult_of", {"args"}, Function{&product}, Method{&product_into}},
+};
 
-PyMethodDef sum_of_method = method_def<&sum_into, sum_of_method_params, stores>();
-PyMethodDef dif_of_method = method_def<&difference_into, dif_of_method_params, stores>();
-PyMethodDef div_of_method = method_def<&quotient_into, div_of_method_params, stores>();
-PyMethodDef int_div_of_method = method_def<&int_quotient_into, int_div_of_method_params, stores>();
-PyMethodDef mult_of_method = method_def<&product_into, mult_of_method_params, stores>();
-
-}  // namespace tesmar::ops
+}  // namespace tesmar::ops::list_arithmetic

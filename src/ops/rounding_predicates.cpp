@@ -1,16 +1,16 @@
 // Rounding, sign and predicates. The module's floor and ceil saturate to
 // 64-bit ints; the methods keep the rounded double.
-#include "binding/frame.hpp"
-#include "number_class/method.hpp"
-#include "ops/ops.hpp"
+#include "binding/numeric.hpp"
+#include "number_class/callable.hpp"
 
 #include <cmath>
+#include <cstdint>
 
-namespace tesmar::ops {
+namespace tesmar::ops::rounding_predicates {
 namespace {
 
-std::int64_t floor_to_int(double x) noexcept { return saturate_to_i64(std::floor(x)); }
-std::int64_t ceil_to_int(double x) noexcept { return saturate_to_i64(std::ceil(x)); }
+std::int64_t floor_to_int(double x) noexcept { return saturate_to<std::int64_t>(std::floor(x)); }
+std::int64_t ceil_to_int(double x) noexcept { return saturate_to<std::int64_t>(std::ceil(x)); }
 double floor_of(double x) noexcept { return std::floor(x); }
 double ceil_of(double x) noexcept { return std::ceil(x); }
 
@@ -31,42 +31,27 @@ bool is_odd(std::int64_t n) noexcept { return !is_even(n); }
 bool is_even_number(double x) noexcept { return std::fmod(x, 2.0) == 0.0; }
 bool is_odd_number(double x) noexcept { return !is_even_number(x); }
 
-constexpr Params floor_params{"floor(number)\n--\n\n"};
-constexpr Params ceil_params{"ceil(number)\n--\n\n"};
-constexpr Params is_positive_params{"is_positive(number)\n--\n\n"};
-constexpr Params is_negative_params{"is_negative(number)\n--\n\n"};
-constexpr Params is_integer_params{"is_integer(number)\n--\n\n"};
-constexpr Params sign_params{"sign(number)\n--\n\n"};
-constexpr Params is_even_params{"is_even(number)\n--\n\n"};
-constexpr Params is_odd_params{"is_odd(number)\n--\n\n"};
-constexpr Params floor_method_params{"floor($self)\n--\n\n", Owner::number_class};
-constexpr Params ceil_method_params{"ceil($self)\n--\n\n", Owner::number_class};
-constexpr Params sign_method_params{"sign($self)\n--\n\n", Owner::number_class};
-constexpr Params is_positive_method_params{"is_positive($self)\n--\n\n", Owner::number_class};
-constexpr Params is_negative_method_params{"is_negative($self)\n--\n\n", Owner::number_class};
-constexpr Params is_even_method_params{"is_even($self)\n--\n\n", Owner::number_class};
-constexpr Params is_odd_method_params{"is_odd($self)\n--\n\n", Owner::number_class};
-
-constexpr auto stores = Writes::result_instance;
-constexpr auto reads = Writes::nothing;
-
 }  // namespace
 
-PyMethodDef floor_function = function_def<&floor_to_int, floor_params>();
-PyMethodDef ceil_function = function_def<&ceil_to_int, ceil_params>();
-PyMethodDef is_positive_function = function_def<&is_positive, is_positive_params>();
-PyMethodDef is_negative_function = function_def<&is_negative, is_negative_params>();
-PyMethodDef is_integer_function = function_def<&is_integer, is_integer_params>();
-PyMethodDef sign_function = function_def<&sign, sign_params>();
-PyMethodDef is_even_function = function_def<&is_even, is_even_params>();
-PyMethodDef is_odd_function = function_def<&is_odd, is_odd_params>();
+constexpr std::tuple callables{
+    Callable{"floor", {stored("number")}, Function{&floor_to_int}, Method{&floor_of}},
+    Callable{"ceil", {stored("number")}, Function{&ceil_to_int}, Method{&ceil_of}},
+    Callable{"is_positive",
+             {stored("number")},
+             Function{&is_positive},
+             Method{&is_positive, WriteBack::none}},
+    Callable{"is_negative",
+             {stored("number")},
+             Function{&is_negative},
+             Method{&is_negative, WriteBack::none}},
+    Callable{"is_integer", {"number"}, Function{&is_integer}, no_method},
+    Callable{"sign", {stored("number")}, Function{&sign}, Method{&sign_of}},
+    Callable{"is_even",
+             {stored("number")},
+             Function{&is_even},
+             Method{&is_even_number, WriteBack::none}},
+    Callable{
+        "is_odd", {stored("number")}, Function{&is_odd}, Method{&is_odd_number, WriteBack::none}},
+};
 
-PyMethodDef floor_method = method_def<&floor_of, floor_method_params, stores>();
-PyMethodDef ceil_method = method_def<&ceil_of, ceil_method_params, stores>();
-PyMethodDef sign_method = method_def<&sign_of, sign_method_params, stores>();
-PyMethodDef is_positive_method = method_def<&is_positive, is_positive_method_params, reads>();
-PyMethodDef is_negative_method = method_def<&is_negative, is_negative_method_params, reads>();
-PyMethodDef is_even_method = method_def<&is_even_number, is_even_method_params, reads>();
-PyMethodDef is_odd_method = method_def<&is_odd_number, is_odd_method_params, reads>();
-
-}  // namespace tesmar::ops
+}  // namespace tesmar::ops::rounding_predicates

@@ -1,25 +1,19 @@
 // Cosine, sine and tangent as truncated power series after reducing the
 // argument to one period around zero. Each operation is rounded on its own;
 // the build forbids fused multiply-add.
-#include "binding/frame.hpp"
-#include "number_class/method.hpp"
-#include "ops/ops.hpp"
+#include "number_class/callable.hpp"
 
 #include <cmath>
 #include <cstdint>
 #include <numbers>
-#include <optional>
 
-namespace tesmar::ops {
+namespace tesmar::ops::trigonometric_series {
 namespace {
 
 constexpr double pi = std::numbers::pi;  // 3.141592653589793
 constexpr double two_pi = 2.0 * pi;      // 6.283185307179586, exact
 constexpr double term_limit = 1e-16;
 constexpr double cosine_limit = 1e-12;
-constexpr std::uint64_t default_terms = 20;
-
-using Terms = std::optional<std::uint64_t>;
 
 double reduce(double x) noexcept
 {
@@ -58,16 +52,14 @@ double cosine_sum(double r, std::uint64_t budget) noexcept { return series(r, 1.
 double sine_sum(double r, std::uint64_t budget) noexcept { return series(r, r, 3, budget); }
 
 // The module functions: no terms at all is the empty sum.
-double cos_function_op(double x, Terms terms) noexcept
+double cos_function_op(double x, std::uint64_t terms) noexcept
 {
-    std::uint64_t n = terms.value_or(default_terms);
-    return n == 0 ? 0.0 : cosine_sum(reduce(x), n - 1);
+    return terms == 0 ? 0.0 : cosine_sum(reduce(x), terms - 1);
 }
 
-double sin_function_op(double x, Terms terms) noexcept
+double sin_function_op(double x, std::uint64_t terms) noexcept
 {
-    std::uint64_t n = terms.value_or(default_terms);
-    return n == 0 ? 0.0 : sine_sum(reduce(x), n - 1);
+    return terms == 0 ? 0.0 : sine_sum(reduce(x), terms - 1);
 }
 
 Outcome<double> tangent(Sums sums, const char *message) noexcept
@@ -78,36 +70,31 @@ Outcome<double> tangent(Sums sums, const char *message) noexcept
     return sums.sine / sums.cosine;
 }
 
-Outcome<double> tan_function_op(double x, Terms terms) noexcept
+Outcome<double> tan_function_op(double x, std::uint64_t terms) noexcept
 {
-    std::uint64_t n = terms.value_or(default_terms);
-    if (n == 0) {
+    if (terms == 0) {
         return tangent({0.0, 0.0}, "Tangent is undefined: cosine is zero");
     }
     double r = reduce(x);
-    return tangent({sine_sum(r, n - 1), cosine_sum(r, n - 1)},
+    return tangent({sine_sum(r, terms - 1), cosine_sum(r, terms - 1)},
                    "Tangent is undefined: cosine is zero");
 }
 
 // The methods: zero terms still sum the first one.
-std::uint64_t method_budget(Terms terms) noexcept
-{
-    std::uint64_t n = terms.value_or(default_terms);
-    return n == 0 ? 0 : n - 1;
-}
+std::uint64_t method_budget(std::uint64_t terms) noexcept { return terms == 0 ? 0 : terms - 1; }
 
-double cos_method_op(double stored, Terms terms) noexcept
+double cos_method_op(double stored, std::uint64_t terms) noexcept
 {
     return cosine_sum(reduce(stored), method_budget(terms));
 }
 
-double sin_method_op(double stored, Terms terms) noexcept
+double sin_method_op(double stored, std::uint64_t terms) noexcept
 {
     return sine_sum(reduce(stored), method_budget(terms));
 }
 
 // A failed tangent leaves the stored number as it was.
-Outcome<double> tan_method_op(double stored, Terms terms) noexcept
+Outcome<double> tan_method_op(double stored, std::uint64_t terms) noexcept
 {
     double r = reduce(stored);
     std::uint64_t budget = method_budget(terms);
@@ -115,21 +102,24 @@ Outcome<double> tan_method_op(double stored, Terms terms) noexcept
                    "Tangent undefined (cos close to 0)");
 }
 
-constexpr Params cos_params{"cos(number, terms=20)\n--\n\n"};
-constexpr Params sin_params{"sin(number, terms=20)\n--\n\n"};
-constexpr Params tan_params{"tan(number, terms=20)\n--\n\n"};
-constexpr Params cos_method_params{"cos($self, terms=20)\n--\n\n", Owner::number_class};
-constexpr Params sin_method_params{"sin($self, terms=20)\n--\n\n", Owner::number_class};
-constexpr Params tan_method_params{"tan($self, terms=20)\n--\n\n", Owner::number_class};
-
 }  // namespace
 
-PyMethodDef cos_function = function_def<&cos_function_op, cos_params>();
-PyMethodDef sin_function = function_def<&sin_function_op, sin_params>();
-PyMethodDef tan_function = function_def<&tan_function_op, tan_params>();
+// The number of terms when the caller leaves it out.
+constexpr Parameter terms{"terms", 20};
 
-PyMethodDef cos_method = method_def<&cos_method_op, cos_method_params, Writes::value>();
-PyMethodDef sin_method = method_def<&sin_method_op, sin_method_params, Writes::value>();
-PyMethodDef tan_method = method_def<&tan_method_op, tan_method_params, Writes::value>();
+constexpr std::tuple callables{
+    Callable{"cos",
+             {stored("number"), terms},
+             Function{&cos_function_op},
+             Method{&cos_method_op, WriteBack::plain_result}},
+    Callable{"sin",
+             {stored("number"), terms},
+             Function{&sin_function_op},
+             Method{&sin_method_op, WriteBack::plain_result}},
+    Callable{"tan",
+             {stored("number"), terms},
+             Function{&tan_function_op},
+             Method{&tan_method_op, WriteBack::plain_result}},
+};
 
-}  // namespace tesmar::ops
+}  // namespace tesmar::ops::trigonometric_series

@@ -1,0 +1,85 @@
+// Parameter kinds: how each native parameter type of a computation is read
+// from its argument object. A computation's C++ signature names its kinds.
+#pragma once
+
+#include "binding/convert.hpp"
+
+#include <concepts>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tesmar {
+
+// A kind: `Holder` keeps the converted value alive for the call, `view`
+// hands it to the computation. A kind may also have a fast form, read_fast,
+// which reads without any call an argument that converts without running
+// Python code and cannot fail (false leaves the argument to `convert`).
+template <class T>
+struct Param;
+
+// A kind whose converted value is what the computation takes.
+template <class T>
+struct Plain {
+    using Holder = T;
+    static T view(T value) { return value; }
+};
+
+// A real argument.
+template <>
+struct Param<double> : Plain<double> {
+    static Expected<double> convert(PyObject *object) { return to_real(object); }
+    [[gnu::always_inline]] static bool read_fast(PyObject *object, double &value) noexcept
+    {
+        return read_exact(object, value);
+    }
+};
+
+// A signed integer argument.
+template <>
+struct Param<std::int64_t> : Plain<std::int64_t> {
+    static Expected<std::int64_t> convert(PyObject *object) { return to_signed(object); }
+    [[gnu::always_inline]] static bool read_fast(PyObject *object, std::int64_t &value) noexcept
+    {
+        return read_exact(object, value);
+    }
+};
+
+// An unsigned integer argument (a count).
+template <>
+struct Param<std::uint64_t> : Plain<std::uint64_t> {
+    static Expected<std::uint64_t> convert(PyObject *object) { return to_unsigned(object); }
+    [[gnu::always_inline]] static bool read_fast(PyObject *object, std::uint64_t &value) noexcept
+    {
+        std::int64_t exact = 0;
+        if (!read_exact(object, exact) || exact < 0) {
+            return false;  // negative counts raise, on the general path
+        }
+        value = static_cast<std::uint64_t>(exact);
+        return true;
+    }
+};
+
+// A number list: the items, converted, held for the call. The lists have no
+// fast form.
+template <>
+struct Param<std::span<const double>> {
+    using Holder = std::vector<double>;
+    static Expected<Holder> convert(PyObject *object) { return to_number_list(object); }
+    static std::span<const double> view(const Holder &items) { return items; }
+};
+
+// An integer list.
+template <>
+struct Param<std::span<const std::int64_t>> {
+    using Holder = std::vector<std::int64_t>;
+    static Expected<Holder> convert(PyObject *object) { return to_integer_list(object); }
+    static std::span<const std::int64_t> view(const Holder &items) { return items; }
+};
+
+template <class T>
+concept HasFastForm = requires(PyObject *object, typename Param<T>::Holder &value) {
+    { Param<T>::read_fast(object, value) } -> std::same_as<bool>;
+};
+
+}  // namespace tesmar
