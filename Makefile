@@ -11,7 +11,7 @@ PY := $(BIN)/python
 BUILD ?= build
 ASAN_BUILD := $(BUILD)/asan
 
-.PHONY: demo test install pytest sanitize memcheck lint typecheck bench clean
+.PHONY: demo test install pytest sanitize memcheck lint typecheck bench bench-quick clean
 
 $(VENV)/.ready: requirements-dev.txt
 	@test -n "$(PYTHON_313)" || { echo "no Python 3.13 interpreter found" >&2; exit 1; }
@@ -44,8 +44,8 @@ sanitize: $(VENV)/.ready
 	    $(PY) -m pytest -q -p no:cacheprovider -m "not no_sanitizer"
 
 # valgrind memcheck over a part of the suite (slow: not part of `make test`).
-MEMCHECK_TESTS ?= tests/test_threads.py tests/test_number_class.py tests/test_text_form.py \
-    tests/test_allocation_failure.py tests/test_binding.py
+MEMCHECK_TESTS ?= tests/test_leaks.py tests/test_surface.py tests/test_threads.py \
+    tests/test_text_form.py tests/test_allocation_failure.py
 memcheck: install
 	PYTHONMALLOC=malloc valgrind --tool=memcheck --error-exitcode=1 -q \
 	    --suppressions=tools/valgrind.supp \
@@ -63,10 +63,15 @@ typecheck: install
 	$(PY) -m doctest README.md
 	$(BIN)/basedpyright --pythonpath $(abspath $(PY)) examples
 
-test: pytest sanitize lint typecheck demo
+test: pytest sanitize lint typecheck demo bench-quick
 
 bench: install
 	$(PY) bench/bench.py
+
+# The benchmark's quick mode, to prove it runs: it asserts nothing about time.
+bench-quick: install
+	$(PY) bench/bench.py --quick
+	$(PY) bench/bench.py --quick --callgrind --no-timing --only "floor(x)"
 
 clean:
 	rm -rf $(BUILD) $(VENV)
