@@ -44,8 +44,8 @@ sanitize: $(VENV)/.ready
 	    $(PY) -m pytest -q -p no:cacheprovider -m "not no_sanitizer"
 
 # valgrind memcheck over a part of the suite (slow: not part of `make test`).
-MEMCHECK_TESTS ?= tests/test_leaks.py tests/test_surface.py tests/test_threads.py \
-    tests/test_text_form.py tests/test_allocation_failure.py
+MEMCHECK_TESTS ?= tests/test_leaks.py tests/test_surface.py tests/test_text_form.py \
+    tests/test_allocation_failure.py
 memcheck: install
 	PYTHONMALLOC=malloc valgrind --tool=memcheck --error-exitcode=1 -q \
 	    --suppressions=tools/valgrind.supp \

@@ -23,8 +23,7 @@ def capi():
 
 
 def failing(capi, call, start):
-    """The call's outcome with only its allocation number start + 1 failing;
-    nothing else runs while the hook is set."""
+    """The call's outcome with only its allocation number start + 1 failing."""
     floats, result, caught = [i + 0.5 for i in range(300)], None, None  # results must allocate
     capi.set_nomemory(start, start + 1)
     try:
@@ -36,8 +35,7 @@ def failing(capi, call, start):
     del floats
     if caught is None:
         return outcome(lambda: result)
-    # The interpreter's last-resort MemoryError is one object: keep its
-    # traceback from growing with every raise.
+    # The interpreter's last-resort MemoryError is one object: its traceback would grow with every raise.
     caught.__traceback__ = caught.__context__ = None
     return type(caught), caught.args
 
@@ -57,24 +55,33 @@ def panic(capi):
     return failing(capi, Tesmarmath(3.0).square, 0)[0]
 
 
+def runs_no_python_code(arguments):
+    return all(type(a).__module__ == "builtins" and runs_no_python_code(a if type(a) in (list, tuple) else ())
+               for a in arguments)
+
+
 @pytest.mark.parametrize("owner", PATHS)
 def test_every_path_ends_as_usual_or_in_a_documented_failure(capi, panic, owner):
-    for _, call, _ in PATHS[owner]:
+    """The paths that run no Python code: the interpreter's own (3.13.0)
+    can crash when making a function or generator fails."""
+    for label, call, arguments in PATHS[owner]:
+        if label == "held" or not runs_no_python_code(arguments):
+            continue
         usual = outcome(call)
-        for start in STARTS:
-            ending(failing(capi, call, start), usual, panic)
+        endings = {ending(failing(capi, call, start), usual, panic) for start in STARTS}
+        if label == "ok" and usual[0] in (float, Tesmarmath):  # the result itself could not be made
+            assert ("memory" if owner == "Tesmarmath.__new__()" else "panic") in endings
 
 
 @pytest.mark.parametrize("entry", METHODS, ids=repr)
 def test_a_receiver_keeps_its_old_or_new_number_and_ends_free(capi, panic, entry):
     args, after = entry.sample(), Tesmarmath(3.5)
-    usual, endings = outcome(getattr(after, entry.name), *args), set()
+    usual = outcome(getattr(after, entry.name), *args)
     for start in STARTS:
         t = Tesmarmath(3.5)
-        endings.add(ending(failing(capi, lambda: getattr(t, entry.name)(*args), start), usual, panic))
+        ending(failing(capi, lambda: getattr(t, entry.name)(*args), start), usual, panic)
         assert key(t.get_number()) in (key(3.5), key(after.get_number()))  # stored before the result is made
         assert key(t.mult_of([]).get_number()) == key(t.get_number())
-    assert "panic" in endings or entry.returns in ("int", "bool")  # small ints and bools are not made
 
 
 def test_panic_exception(capi, panic, capfd):

@@ -8,10 +8,10 @@ import math
 import signal
 
 import pytest
-from hypothesis import assume, example, given, strategies as st
+from hypothesis import assume, given, strategies as st
 
 import tesmar_math as tm
-from registry import FLOATS, Tesmarmath, key, outcome
+from registry import FLOATS, Tesmarmath, c_pow, examples, key, outcome
 
 NEGATIVE = (ValueError, ("The factorial of a negative number is not defined.",))
 E_ROOT = math.exp(1 / math.e)  # towers of bases near it or near e**-e creep for billions of steps
@@ -25,25 +25,12 @@ def test_function_factorial_is_64_bit(n):
 
 
 @given(x=st.floats(-40, 40) | FLOATS)
-@example(x=33.99)
-@example(x=-0.5)
-@example(x=math.nan)
-@example(x=-math.inf)
+@examples(33.99, -0.5, math.nan, -math.inf)
 def test_method_factorial_truncates_to_128_bits(x):
     n = 0 if math.isnan(x) else math.trunc(x) if math.isfinite(x) else x
     want = NEGATIVE if n < 0 else (ValueError, ("Factorial overflow.",)) if n > 33 else (
         Tesmarmath, key(float(math.factorial(n))))
     assert outcome(Tesmarmath(x).factorial) == want
-
-
-def power(b, r):
-    """C's pow: math.pow raises where C answers quietly."""
-    try:
-        return math.pow(b, r)
-    except OverflowError:
-        return math.inf
-    except ValueError:  # a negative base to a fraction, or zero to a negative power
-        return math.inf if b == 0 else math.nan
 
 
 @functools.lru_cache(maxsize=256)
@@ -54,7 +41,7 @@ def walk(bits, b, limit):
     while len(values) < limit and key(r) not in seen:
         seen[key(r)] = len(values)
         values.append(r)
-        r = power(b, r)
+        r = c_pow(b, r)
         if math.isinf(r):
             return values, None
     return values, seen.get(key(r))
@@ -80,16 +67,8 @@ heights = st.integers(-3, 3000) | st.sampled_from([2**16, 2**16 + 1, 99_999, 2**
 
 
 @given(b=bases, h=heights)
-@example(b=math.nan, h=0)
-@example(b=math.inf, h=1)
-@example(b=2.0, h=4)
-@example(b=3.0, h=3)
-@example(b=2.0, h=5)
-@example(b=-2.0, h=3)
-@example(b=1.44, h=245)
-@example(b=0.066, h=2**62 + 1)
-@example(b=-1.0, h=2**63 - 1)
-@example(b=2.0, h=2**62)
+@examples((math.nan, 0), (math.inf, 1), (2.0, 4), (3.0, 3), (2.0, 5), (-2.0, 3), (1.44, 245), (0.01, 55),
+          (0.066, 2**62 + 1), (0.05, 2**62), (-1.0, 2**63 - 1), (2.0, 2**62))
 def test_tetration_is_the_plain_loop(b, h):
     want = tower(b, h)
     assume(want is not None)  # no repeat within reach of the oracle

@@ -6,10 +6,10 @@ import math
 from fractions import Fraction
 
 import pytest
-from hypothesis import example, given, strategies as st
+from hypothesis import given, strategies as st
 
 import tesmar_math as tm
-from registry import FLOATS, Tesmarmath, key, outcome, saturate
+from registry import FLOATS, Tesmarmath, examples, key, outcome, saturate
 
 INT64 = st.integers(-2**63, 2**63 - 1) | st.sampled_from([-2**63, 2**63 - 1, -1, 0, 1])
 scaled = st.builds(lambda k, xs: [k * x for x in xs], st.integers(1, 2**20), st.lists(st.integers(-2**42, 2**42)))
@@ -22,20 +22,13 @@ def integer_view(x):
 
 
 @given(xs=st.lists(INT64, min_size=1) | scaled.filter(bool))
-@example(xs=[-2**63])
-@example(xs=[-2**63, 6])
-@example(xs=[-2**63, 7, -2**63])
-@example(xs=[0, 0])
-@example(xs=[7, 0, 21])
+@examples([-2**63], [-2**63, 6], [-2**63, 7, -2**63], [0, 0], [7, 0, 21])
 def test_gcd_with_int_is_math_gcd(xs):
     assert outcome(tm.gcd_with_int, xs) == (int, math.gcd(*xs))
 
 
 @given(xs=st.lists(FLOATS | halves | st.sampled_from([0.49999999999999994, 4503599627370497.0]), min_size=1))
-@example(xs=[-math.inf, 6.0])
-@example(xs=[math.inf, 7.0])
-@example(xs=[math.nan, 6.0])
-@example(xs=[2.5, 7.4, -0.5])
+@examples([-math.inf, 6.0], [math.inf, 7.0], [math.nan, 6.0], [2.5, 7.4, -0.5])
 def test_gcd_with_float_is_math_gcd_of_the_rounded_items(xs):
     assert outcome(tm.gcd_with_float, xs) == (int, math.gcd(*map(integer_view, xs)))
 

@@ -18,7 +18,7 @@ def values(entry):
 
 def run(entry, stored, *args, **kwargs):
     t = Tesmarmath(stored)
-    target = getattr(t, entry.name) if entry.method else entry.target()
+    target = entry.on(t)
     return outcome(target, *args, **kwargs), key(t.get_number())
 
 

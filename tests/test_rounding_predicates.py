@@ -3,10 +3,10 @@ saturating ints and bit parity, the methods' stored doubles and fmod parity."""
 
 import math
 
-from hypothesis import example, given, strategies as st
+from hypothesis import given, strategies as st
 
 import tesmar_math as tm
-from registry import FLOATS, Tesmarmath, key, saturate
+from registry import FLOATS, Tesmarmath, examples, key, saturate
 
 BELOW_2_63 = 9223372036854774784.0  # the largest double below 2**63
 
@@ -24,11 +24,7 @@ def stored_after(x, name):
 
 
 @given(x=FLOATS)
-@example(x=BELOW_2_63)
-@example(x=math.nextafter(BELOW_2_63, math.inf))
-@example(x=math.nextafter(-2.0**63, -math.inf))
-@example(x=-0.5)
-@example(x=2.0**52 + 0.5)
+@examples(BELOW_2_63, math.nextafter(BELOW_2_63, math.inf), math.nextafter(-2.0**63, -math.inf), -0.5, 2.0**52 + 0.5)
 def test_rounding_and_sign_match_python(x):
     assert (tm.floor(x), tm.ceil(x)) == (saturate(x, math.floor), saturate(x, math.ceil))
     assert tm.sign(x) == (x > 0) - (x < 0) and {type(tm.floor(x)), type(tm.ceil(x)), type(tm.sign(x))} == {int}
@@ -38,9 +34,7 @@ def test_rounding_and_sign_match_python(x):
 
 
 @given(x=FLOATS)
-@example(x=2.0**53)
-@example(x=-4.0)
-@example(x=-3.0)
+@examples(2.0**53, -4.0, -3.0)
 def test_predicates_match_python(x):
     assert tm.is_positive(x) is (x > 0) and tm.is_negative(x) is (x < 0)
     assert tm.is_integer(x) is x.is_integer()

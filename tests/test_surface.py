@@ -1,6 +1,7 @@
 """The module as Python sees it: names and their order, the stub against the
-runtime, the constants, the class's facts and its borrow flag, and the
-binding and conversion messages of every callable."""
+runtime, the constants, the class's facts and its borrow flag (against
+callbacks and other threads), and the binding and conversion messages of
+every callable."""
 
 import ast
 import ctypes
@@ -10,12 +11,13 @@ import itertools
 import re
 import struct
 import sys
+import threading
 import weakref
 
 import pytest
 
 import tesmar_math as tm
-from registry import EMPTY, EVERY, FUNCTIONS, METHODS, STUB, STUB_CLASS, Index, Real, key
+from registry import EMPTY, EVERY, FUNCTIONS, METHODS, STUB, STUB_CLASS, Index, Real, key, outcome
 from tesmar_math import Tesmarmath
 
 CONSTANTS = {"number_pi": 0x400921FB54442D18, "number_e": 0x4005BF0A8B145769, "infinity": 0x7FF0000000000000}
@@ -97,6 +99,29 @@ def test_calls_back_into_a_held_receiver_meet_the_borrow_flag(name):
     assert key(t.get_number()) == key(5.0) and t.square().get_number() == 25.0  # unchanged, and free again
 
 
+def test_a_held_receiver_refuses_other_threads():
+    """The module never releases the interpreter lock: another thread runs
+    only where Python code does, as a callback would (test_fuzz.py)."""
+    t, entered, release, results = Tesmarmath(10.0), threading.Event(), threading.Event(), []
+
+    def wait():
+        entered.set()
+        assert release.wait(10)  # waiting hands the interpreter over
+
+    worker = threading.Thread(target=lambda: results.append(t.div_of([Real(4.0, wait)])))
+    worker.start()
+    try:
+        assert entered.wait(10)
+        for call, reads in ((t.square, False), (lambda: t.power(2), False), (t.get_number, True),
+                            (t.is_even, True), (lambda: repr(t), True), (lambda: str(t), True)):
+            assert outcome(call) == (RuntimeError, ("Already mutably borrowed" if reads else "Already borrowed",))
+        assert Tesmarmath(3.0).square().get_number() == tm.square(3.0) == 9.0  # others are untouched
+    finally:
+        release.set()
+        worker.join()
+    assert t.get_number() == results[0].get_number() == 2.5 and t.mult_of([2]).get_number() == 5.0
+
+
 def mirror(entry):
     """A Python function of the same signature, whose binding by CPython is
     the oracle for the module's messages."""
@@ -130,9 +155,7 @@ def test_binding_messages_read_like_pythons_own(entry):
             for keywords in itertools.permutations([*names, "x", "é", "\udcff"], size):
                 kwargs = {k: values[k] for k in keywords}
                 want = binding_message(oracle, *args, **({} if count > len(names) else kwargs))
-                t = Tesmarmath(2.5)
-                target = getattr(t, entry.name) if entry.method else entry.target()
-                got = binding_message(target, *args, **kwargs)
+                got = binding_message(entry.on(t := Tesmarmath(2.5)), *args, **kwargs)
                 assert got == (want and want.replace("argument but", "arguments but")), (args, kwargs)
                 assert key(t.get_number()) == key(2.5) or want is None
 
@@ -147,12 +170,8 @@ def test_conversion_errors_name_the_parameter(entry):
             looked = []
             later = [(Real if isinstance(k.sample, float) else Index)(k.sample, lambda: looked.append(1))
                      for _, k, _ in entry.params[i + 1:]]
-            t = Tesmarmath(2.5)
-            target = getattr(t, entry.name) if entry.method else entry.target()
-            with pytest.raises(exception) as caught:
-                target(*entry.sample()[:i], value, *later)
-            assert type(caught.value) is exception
-            assert str(caught.value) == (f"argument '{name}': " if exception is TypeError else "") + message
+            message = (f"argument '{name}': " if exception is TypeError else "") + message
+            assert outcome(entry.on(t := Tesmarmath(2.5)), *entry.sample()[:i], value, *later) == (exception, (message,))
             assert not looked and key(t.get_number()) == key(2.5)
 
 

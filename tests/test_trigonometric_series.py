@@ -5,18 +5,17 @@ fixes, on both surfaces (they agree from one term up: test_paths.py)."""
 import math
 
 import pytest
-from hypothesis import example, given, strategies as st
+from hypothesis import given, strategies as st
 
 import tesmar_math as tm
-from registry import Tesmarmath, key, outcome
+from registry import Tesmarmath, examples, key, outcome
 
 MAX, HP, X16 = 2**64 - 1, math.pi / 2, 2.8571428571428572e16
 FUNCTION, METHOD = "Tangent is undefined: cosine is zero", "Tangent undefined (cos close to 0)"
 
 
 @given(x=st.floats(-1e4, 1e4), n=st.integers(1, 30) | st.sampled_from([20, 2**32, MAX]))
-@example(x=700.0, n=MAX)
-@example(x=3.02, n=20)
+@examples((700.0, MAX), (3.02, 20))
 def test_series_stay_within_their_truncation_bound(x, n):
     r, slack = abs(math.remainder(x, 2 * math.pi)), 1e-13 + 4e-16 * abs(x)  # rounding, and the reduction's
     for name, exact, power in (("cos", math.cos, 2 * n), ("sin", math.sin, 2 * n + 1)):
@@ -47,7 +46,8 @@ EXACT = [  # name, x, terms, the function's result, the method's (a str: the Zer
     ("cos", X16, 30, -0.14550003380863127, -0.14550003380863127),
     ("cos", X16, MAX, -0.14550003380863127, -0.14550003380863127),
     ("sin", -0.0, 1, -0.0, -0.0), ("sin", -0.0, None, 0.0, 0.0), ("tan", -0.0, None, 0.0, 0.0),
-    ("cos", math.inf, None, math.nan, math.nan), ("cos", -math.inf, 1, 1.0, 1.0), ("sin", math.inf, 1, math.nan, math.nan),
+    ("cos", math.inf, None, math.nan, math.nan), ("cos", -math.inf, 1, 1.0, 1.0),
+    ("sin", math.inf, 1, math.nan, math.nan),
     ("tan", math.nan, 0, FUNCTION, math.nan), ("tan", math.nan, None, math.nan, math.nan),
     ("cos", math.nan, MAX, math.nan, math.nan), ("sin", 3e19, MAX, math.nan, math.nan),  # terms overflow: NaN
     ("cos", 7e19, MAX, math.nan, math.nan),
