@@ -170,8 +170,8 @@ def test_conversion_errors_name_the_parameter(entry):
             looked = []
             later = [(Real if isinstance(k.sample, float) else Index)(k.sample, lambda: looked.append(1))
                      for _, k, _ in entry.params[i + 1:]]
-            message = (f"argument '{name}': " if exception is TypeError else "") + message
-            assert outcome(entry.on(t := Tesmarmath(2.5)), *entry.sample()[:i], value, *later) == (exception, (message,))
+            want = (exception, ((f"argument '{name}': " if exception is TypeError else "") + message,))
+            assert outcome(entry.on(t := Tesmarmath(2.5)), *entry.sample()[:i], value, *later) == want
             assert not looked and key(t.get_number()) == key(2.5)
 
 
