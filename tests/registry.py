@@ -85,7 +85,10 @@ class Index:
         return self.give()
 
 
-FloatSub, IntSub, ListSub = (type(t.__name__.title() + "Sub", (t,), {}) for t in (float, int, list))
+FloatSub, IntSub = (type(t.__name__.title() + "Sub", (t,), {}) for t in (float, int))
+# These hold their items backwards and iterate them forwards: read by index, they would come reversed.
+ListSub, TupleSub = (type(t.__name__.title() + "Sub", (t,), {"__iter__": lambda s: iter(s[::-1])})
+                     for t in (list, tuple))
 
 
 class Seq:
@@ -120,7 +123,9 @@ def int_forms(n):
 
 def list_forms(items, item_forms):
     mixed = [item_forms(v)[i % len(item_forms(v))] for i, v in enumerate(items)]
-    return [list(items), tuple(items), ListSub(items), Seq(items), Seq(items, 0), mixed, tuple(mixed)]
+    backwards = items[::-1]
+    return [list(items), tuple(items), ListSub(backwards), TupleSub(backwards), Seq(items), Seq(items, 0), mixed,
+            tuple(mixed)]
 
 
 @dataclass(frozen=True, eq=False)

@@ -17,9 +17,8 @@ def values(entry):
 
 
 def run(entry, stored, *args, **kwargs):
-    t = Tesmarmath(stored)
-    target = entry.on(t)
-    return outcome(target, *args, **kwargs), key(t.get_number())
+    """The outcome of one call, and the number its receiver holds afterwards."""
+    return outcome(entry.on(t := Tesmarmath(stored)), *args, **kwargs), key(t.get_number())
 
 
 @pytest.mark.parametrize("name", BY_NAME)

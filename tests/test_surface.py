@@ -71,6 +71,10 @@ def test_class_facts():
         with pytest.raises((AttributeError, TypeError)):
             use()
     assert t != T(2.5) and hash(t) == object.__hash__(t) and t.get_number() == 2.5
+    payload = struct.unpack("<d", struct.pack("<Q", 0x7FF8_0000_0000_1234))[0]
+    assert struct.pack("<d", T(payload).get_number()) == struct.pack("<d", payload)  # a NaN keeps its payload
+    with pytest.raises(TypeError):  # CPython's descriptor refuses a receiver of another type
+        T.get_number(2.5)
     u = t.square()
     assert type(u) is T and u is not t and t.get_number() == u.get_number() == 6.25
 
