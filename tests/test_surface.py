@@ -6,7 +6,6 @@ every callable."""
 import ast
 import ctypes
 import importlib
-import inspect
 import itertools
 import re
 import struct
@@ -46,11 +45,9 @@ def test_signature_matches_the_stub(entry):
     runtime = vars(Tesmarmath)[entry.name] if entry.method else getattr(tm, entry.name)
     assert entry.doc, "the stub documents every callable"
     params = [n if d is EMPTY else f"{n}={d}" for n, _, d in entry.params]
+    # inspect.signature reads the text signature: names, defaults, every one by position or keyword
     assert runtime.__text_signature__ == f"({', '.join(['$self'] * entry.method + params)})"
     assert runtime.__doc__ is None
-    bound = list(inspect.signature(runtime).parameters.values())[entry.method:]
-    assert [(p.name, p.kind, p.default) for p in bound] == [
-        (n, inspect.Parameter.POSITIONAL_OR_KEYWORD, d) for n, _, d in entry.params]
     if entry.method:
         assert runtime.__objclass__ is Tesmarmath and runtime.__qualname__ == f"Tesmarmath.{entry.name}"
     else:
@@ -215,7 +212,8 @@ def test_reimport_and_a_second_entry_call_return_the_built_module():
 
 
 def test_sub_interpreters_are_refused():
-    interpreters = pytest.importorskip("_interpreters")
+    import _interpreters as interpreters  # noqa: PLC0415
+
     iid = interpreters.create("legacy")  # lets a single-phase module reach its own init
     try:
         for _ in range(2):
