@@ -25,7 +25,7 @@ def test_function_factorial_is_64_bit(n):
 
 
 @given(x=st.floats(-40, 40) | FLOATS)
-@examples(33.99, -0.5, math.nan, -math.inf)
+@examples(33.99, -0.5, math.nan, math.inf, -math.inf, 1e300, -1e300)
 def test_method_factorial_truncates_to_128_bits(x):
     n = 0 if math.isnan(x) else math.trunc(x) if math.isfinite(x) else x
     want = NEGATIVE if n < 0 else (ValueError, ("Factorial overflow.",)) if n > 33 else (
