@@ -46,8 +46,8 @@ sanitize: $(VENV)/.ready
 	    $(PY) -m pytest -q -p no:cacheprovider -m "not no_sanitizer"
 
 # valgrind memcheck over a part of the suite (slow: not part of `make test`).
-MEMCHECK_TESTS ?= tests/test_threads.py tests/test_number_class.py tests/test_text_form.py \
-    tests/test_allocation_failure.py tests/test_binding.py
+MEMCHECK_TESTS ?= tests/test_leaks.py tests/test_surface.py tests/test_text_form.py \
+    tests/test_allocation_failure.py
 memcheck: install
 	PYTHONMALLOC=malloc valgrind --tool=memcheck --error-exitcode=1 -q \
 	    --suppressions=tools/valgrind.supp \
@@ -90,6 +90,7 @@ figures-check: install
 	    --data $(FIGURES_CHECK)/speed.json >/dev/null
 	$(PY) docs/figures.py --quick --speed-data $(FIGURES_CHECK)/speed.json \
 	    --readme $(FIGURES_CHECK)/README.md --out $(FIGURES_CHECK)
+	$(PY) bench/bench.py --quick --callgrind --no-timing --only "floor(x)" >/dev/null
 
 # The release as a user gets it: `python -m build` makes the sdist and, from
 # it, the wheel; the wheel goes into a fresh virtual environment outside the
