@@ -8,6 +8,7 @@
 #include "binding/params.hpp"
 
 #include <cstdint>
+#include <new>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -15,7 +16,9 @@
 namespace tesmar {
 
 // Runs a body that yields a result object or an error value. No C++
-// exception leaves this function.
+// exception leaves this function. Memory running out (a list too long to
+// hold, say) is MemoryError, as in Python itself; any other exception is an
+// internal failure.
 template <class Body>
 PyObject *guarded(Body &&body) noexcept
 {
@@ -25,6 +28,9 @@ PyObject *guarded(Body &&body) noexcept
             return result->release();
         }
         std::move(result.error()).raise();
+    }
+    catch (const std::bad_alloc &) {
+        PyErr_NoMemory();
     }
     catch (...) {
         raise_panic(std::current_exception());
