@@ -207,6 +207,27 @@ Expected<std::optional<ListItems<T>>> read_in_place(PyObject *object)
     return ListItems<T>(std::move(held), items);
 }
 
+// An exact list or tuple of exact floats, the most common number list, is
+// read where its floats lie: no Python code runs before the computation
+// (a list argument is the last one converted), so nothing can change it.
+std::optional<ListItems<double>> read_boxed(PyObject *object) noexcept
+{
+    const bool list = PyList_CheckExact(object);
+    if (!list && !PyTuple_CheckExact(object)) {
+        return std::nullopt;
+    }
+    PyObject *const *items = list ? reinterpret_cast<PyListObject *>(object)->ob_item
+                                  : reinterpret_cast<PyTupleObject *>(object)->ob_item;
+    const auto size = static_cast<std::size_t>(Py_SIZE(object));
+    for (std::size_t i = 0; i < size; ++i) {
+        if (!PyFloat_CheckExact(items[i])) {
+            return std::nullopt;
+        }
+    }
+    return ListItems<double>(Items<double>(reinterpret_cast<const std::byte *>(items), size,
+                                           offsetof(PyFloatObject, ob_fval)));
+}
+
 template <class T, class Convert>
 Expected<ListItems<T>> to_list(PyObject *object, Convert convert_item)
 {
@@ -217,6 +238,11 @@ Expected<ListItems<T>> to_list(PyObject *object, Convert convert_item)
         return std::unexpected(Error::make(PyExc_TypeError, "'" + qualified_type_name(object) +
                                                                 "' object cannot be converted "
                                                                 "to 'Sequence'"));
+    }
+    if constexpr (std::is_same_v<T, double>) {
+        if (auto boxed = read_boxed(object)) {
+            return std::move(*boxed);
+        }
     }
     Expected<std::vector<T>> converted;
     if (PyList_CheckExact(object)) {

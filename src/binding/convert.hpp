@@ -102,6 +102,8 @@ public:
     {
     }
     ListItems(HeldBuffer buffer, Items<T> items) : buffer_(std::move(buffer)), items_(items) {}
+    // Items that the argument object itself keeps alive.
+    explicit ListItems(Items<T> items) : items_(items) {}
 
     // Moving keeps the items where they are: a vector's move keeps its
     // storage, and a buffer's memory stays with its exporter.

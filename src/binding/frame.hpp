@@ -7,6 +7,7 @@
 #include "binding/kinds.hpp"
 #include "binding/params.hpp"
 
+#include <array>
 #include <cstdint>
 #include <new>
 #include <tuple>
@@ -81,9 +82,23 @@ Expected<typename Unwrapped<R>::type> unwrap(R result)
 }
 
 // The arguments a callable binds, of the kinds `A...` in the order of `P`.
+// Whether a kind that must be converted last (see ListParam) stands last.
+template <class... A>
+consteval bool converted_last_stands_last()
+{
+    const std::array<bool, sizeof...(A)> last{ConvertedLast<A>...};
+    for (std::size_t i = 0; i + 1 < last.size(); ++i) {
+        if (last[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 template <Params P, class... A>
 struct Arguments {
     static_assert(sizeof...(A) == P.count, "the computation takes one value per parameter");
+    static_assert(converted_last_stands_last<A...>(), "a list parameter is the last parameter");
 
     using Values = std::tuple<typename Param<A>::Holder...>;
     static constexpr bool all_fast = (HasFastForm<A> && ...);

@@ -15,8 +15,10 @@
 
 namespace tesmar {
 
-// How the values of a run are stored.
+// How the values of a run are stored. A boxed double is the address of an
+// object that holds the double at a fixed offset (an exact float of a list).
 enum class Stored : std::uint8_t {
+    boxed_f64,
     f64,
     f32,
     i8,
@@ -33,6 +35,10 @@ enum class Stored : std::uint8_t {
 // it: floats are not integers, whatever their value.
 template <Stored S>
 struct StoredType;
+template <>
+struct StoredType<Stored::boxed_f64> {
+    using type = double;
+};
 template <>
 struct StoredType<Stored::f64> {
     using type = double;
@@ -94,6 +100,16 @@ public:
         : first_(first), stride_(stride), size_(size), stored_(stored)
     {
     }
+    // Boxed doubles: `size` addresses from `first` on, each of an object
+    // holding its double `box_offset` bytes in.
+    Items(const std::byte *first, std::size_t size, std::ptrdiff_t box_offset) noexcept
+        : first_(first),
+          stride_(sizeof(const std::byte *)),
+          size_(size),
+          stored_(Stored::boxed_f64),
+          box_offset_(box_offset)
+    {
+    }
 
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
     [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
@@ -126,6 +142,8 @@ public:
     bool each(Visit &&visit) const
     {
         switch (stored_) {
+            case Stored::boxed_f64:
+                return walk<Stored::boxed_f64>(visit);
             case Stored::f64:
                 return walk<Stored::f64>(visit);
             case Stored::f32:
@@ -162,8 +180,14 @@ private:
             for (std::size_t i = 0; i < size_; ++i) {
                 Native raw;
                 // memcpy: buffers need not be aligned.
-                std::memcpy(&raw, first_ + (offset_ + static_cast<std::ptrdiff_t>(i) * stride_),
-                            sizeof raw);
+                const std::byte *stored =
+                    first_ + (offset_ + static_cast<std::ptrdiff_t>(i) * stride_);
+                if constexpr (S == Stored::boxed_f64) {
+                    const std::byte *box = nullptr;
+                    std::memcpy(static_cast<void *>(&box), stored, sizeof box);
+                    stored = box + box_offset_;
+                }
+                std::memcpy(&raw, stored, sizeof raw);
                 // Integers convert to double rounding to nearest, as
                 // float(n) does; floats widen exactly. (Signed chars here are
                 // 8-bit numbers, not characters.)
@@ -188,6 +212,7 @@ private:
     std::ptrdiff_t stride_ = 0;
     std::size_t size_ = 0;
     Stored stored_ = Stored::f64;
+    std::ptrdiff_t box_offset_ = 0;
 };
 
 using NumberItems = Items<double>;

@@ -64,6 +64,10 @@ template <class T>
 struct ListParam {
     using Holder = ListItems<T>;
     static Items<T> view(const Holder &held) { return held.items(); }
+    // The items may lie in the argument object itself (an exact list of
+    // floats): no Python code may run between their conversion and the
+    // computation, which converting a later parameter could do.
+    static constexpr bool converted_last = true;
 };
 
 // A number list.
@@ -77,6 +81,9 @@ template <>
 struct Param<IntegerItems> : ListParam<std::int64_t> {
     static Expected<Holder> convert(PyObject *object) { return to_integer_list(object); }
 };
+
+template <class T>
+concept ConvertedLast = Param<T>::converted_last;
 
 template <class T>
 concept HasFastForm = requires(PyObject *object, typename Param<T>::Holder &value) {
