@@ -49,6 +49,23 @@ fsum, gcd, m_factorial = math.fsum, math.gcd, math.factorial
 """
 
 
+# Arrays of a million items, for the pairs that need them.
+ARRAY_SETUP = """
+import array
+import numpy as np
+# Factors around 1 whose logarithms average 0: the products stay normal
+# doubles (a product that sinks into subnormals is slow on both sides).
+data = np.exp(np.random.default_rng(11).uniform(-0.1, 0.1, 10**6))
+as_array = array.array("d", data)
+as_view = memoryview(data)
+as_list = data.tolist()
+int_data = np.array(ints * 1000, dtype=np.int64)
+int_list = int_data.tolist()
+accumulate, multiply_accumulate = np.add.accumulate, np.multiply.accumulate
+mult_of = tm.mult_of
+"""
+
+
 @dataclass(frozen=True)
 class Pair:
     name: str
@@ -56,6 +73,7 @@ class Pair:
     anchor: str
     target: float
     weight: int = 1  # relative cost per call, to scale the loop count
+    setup: str = ""  # more setup, after SETUP
 
 
 PAIRS = [
@@ -73,6 +91,16 @@ PAIRS = [
     Pair("t.square() vs x * x", "one.square()", "x * x", 1.8),
     Pair("t.get_number() vs x.__float__()", "t.get_number()", "x.__float__()", 0.5),
     Pair("Tesmarmath(x) vs complex(x)", "Tesmarmath(x)", "complex(x)", 0.8),
+    *(Pair(f"{fold}({name}) vs numpy.{ufunc}.accumulate(arr), 1M float64",
+           f"{fold}({value})", f"{anchor}(data)", 0.5, 10**4, ARRAY_SETUP)
+      for fold, ufunc, anchor in (("sum_of", "add", "accumulate"),
+                                  ("mult_of", "multiply", "multiply_accumulate"))
+      for name, value in (("arr", "data"), ("array('d')", "as_array"),
+                          ("memoryview", "as_view"))),
+    Pair("sum_of(arr) vs sum_of(arr.tolist()), 1M float64", "sum_of(data)", "sum_of(as_list)",
+         0.25, 10**4, ARRAY_SETUP),
+    Pair("gcd_with_int(arr) vs gcd_with_int(arr.tolist()), 1M int64", "gcd_with_int(int_data)",
+         "gcd_with_int(int_list)", 0.5, 10**4, ARRAY_SETUP),
 ]
 
 
@@ -125,8 +153,9 @@ def machine(env: dict[str, str]) -> list[str]:
 def timers(pair: Pair) -> tuple[timeit.Timer, timeit.Timer]:
     # CPU time of this process: time spent preempted by other work on a busy
     # machine is not counted against either side.
-    return (timeit.Timer(pair.tesmar, SETUP, timer=time.process_time),
-            timeit.Timer(pair.anchor, SETUP, timer=time.process_time))
+    setup = SETUP + pair.setup
+    return (timeit.Timer(pair.tesmar, setup, timer=time.process_time),
+            timeit.Timer(pair.anchor, setup, timer=time.process_time))
 
 
 def loop_count(timer: timeit.Timer, seconds: float) -> int:
@@ -137,6 +166,29 @@ def loop_count(timer: timeit.Timer, seconds: float) -> int:
         if elapsed >= seconds / 10:
             return max(1, int(number * seconds / elapsed))
         number *= 10
+
+
+# Peak memory that sum_of adds over a large array, in a fresh process: the
+# array is made (and its pages touched) first, so the growth of the
+# process's peak resident size is what the call itself needed.
+MEMORY_ITEMS = 20_000_000
+MEMORY_SCRIPT = f"""
+import resource
+import numpy as np
+import tesmar_math as tm
+data = np.ones({MEMORY_ITEMS})
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+tm.sum_of(data)
+after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print((after - before) / 1024)  # KiB to MiB
+"""
+MEMORY_TARGET_MIB = 16
+
+
+def peak_memory_added() -> float:
+    run = subprocess.run([sys.executable, "-c", MEMORY_SCRIPT], capture_output=True, text=True,
+                         check=True)
+    return float(run.stdout)
 
 
 @dataclass
@@ -287,13 +339,23 @@ def main() -> None:
     results = [Result(*row) for row in zip(pairs, timings, counts)]
     print()
     print(table(results))
+    memory = peak_memory_added()
+    print(f"\n{memory_line(memory)}")
     if options.readme is not None:
         replace_between_markers(options.readme, "bench",
-                                markdown(results, env, rounds if timing else 0))
+                                markdown(results, env, rounds if timing else 0) + "\n\n"
+                                + memory_line(memory))
     if options.data is not None:
         options.data.parent.mkdir(parents=True, exist_ok=True)
-        options.data.write_text(json.dumps(data(results, env, rounds if timing else 0),
+        options.data.write_text(json.dumps(data(results, env, rounds if timing else 0, memory),
                                            indent=1) + "\n")
+
+
+def memory_line(mib: float) -> str:
+    holds = "holds" if mib <= MEMORY_TARGET_MIB else "does NOT hold"
+    return (f"Memory: `sum_of` over a numpy array of {MEMORY_ITEMS:,} float64 items raised the "
+            f"process's peak resident size by {mib:.1f} MiB (target ≤ {MEMORY_TARGET_MIB} MiB: "
+            f"{holds}; `ru_maxrss` before and after the call, in a fresh process).")
 
 
 def table(results: list[Result]) -> str:
@@ -384,10 +446,12 @@ def markdown(results: list[Result], env: dict[str, str], rounds: int) -> str:
     return "\n".join(lines)
 
 
-def data(results: list[Result], env: dict[str, str], rounds: int) -> dict[str, object]:
+def data(results: list[Result], env: dict[str, str], rounds: int,
+         memory_mib: float) -> dict[str, object]:
     return {
         "environment": {k: v for k, v in env.items() if k != "module"},
         "rounds": rounds,
+        "peak_memory_added_mib": round(memory_mib, 1),
         "pairs": [{
             "name": r.pair.name,
             "target": r.pair.target,

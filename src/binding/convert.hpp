@@ -3,10 +3,13 @@
 #pragma once
 
 #include "binding/error.hpp"
+#include "binding/items.hpp"
 #include "binding/numeric.hpp"
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tesmar {
@@ -88,8 +91,32 @@ namespace tesmar {
 
 [[nodiscard]] Expected<std::int64_t> to_signed(PyObject *object);
 [[nodiscard]] Expected<std::uint64_t> to_unsigned(PyObject *object);
-[[nodiscard]] Expected<std::vector<double>> to_number_list(PyObject *object);
-[[nodiscard]] Expected<std::vector<std::int64_t>> to_integer_list(PyObject *object);
+// The items of a list argument and what keeps them alive for the call: the
+// buffer they lie in, or the vector they were converted into.
+template <class T>
+class ListItems {
+public:
+    ListItems() = default;
+    explicit ListItems(std::vector<T> converted)
+        : converted_(std::move(converted)), items_(std::span<const T>(converted_))
+    {
+    }
+    ListItems(HeldBuffer buffer, Items<T> items) : buffer_(std::move(buffer)), items_(items) {}
+    // Items that the argument object itself keeps alive.
+    explicit ListItems(Items<T> items) : items_(items) {}
+
+    // Moving keeps the items where they are: a vector's move keeps its
+    // storage, and a buffer's memory stays with its exporter.
+    [[nodiscard]] Items<T> items() const noexcept { return items_; }
+
+private:
+    std::vector<T> converted_;
+    HeldBuffer buffer_;
+    Items<T> items_;
+};
+
+[[nodiscard]] Expected<ListItems<double>> to_number_list(PyObject *object);
+[[nodiscard]] Expected<ListItems<std::int64_t>> to_integer_list(PyObject *object);
 
 // Result kinds. Failing to make the object is an internal failure.
 [[nodiscard]] inline Owned to_python(double value) { return checked(PyFloat_FromDouble(value)); }

@@ -7,7 +7,9 @@
 #include "binding/kinds.hpp"
 #include "binding/params.hpp"
 
+#include <array>
 #include <cstdint>
+#include <new>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -15,7 +17,9 @@
 namespace tesmar {
 
 // Runs a body that yields a result object or an error value. No C++
-// exception leaves this function.
+// exception leaves this function. Memory running out (a list too long to
+// hold, say) is MemoryError, as in Python itself; any other exception is an
+// internal failure.
 template <class Body>
 PyObject *guarded(Body &&body) noexcept
 {
@@ -25,6 +29,9 @@ PyObject *guarded(Body &&body) noexcept
             return result->release();
         }
         std::move(result.error()).raise();
+    }
+    catch (const std::bad_alloc &) {
+        PyErr_NoMemory();
     }
     catch (...) {
         raise_panic(std::current_exception());
@@ -75,9 +82,23 @@ Expected<typename Unwrapped<R>::type> unwrap(R result)
 }
 
 // The arguments a callable binds, of the kinds `A...` in the order of `P`.
+// Whether a kind that must be converted last (see ListParam) stands last.
+template <class... A>
+consteval bool converted_last_stands_last()
+{
+    const std::array<bool, sizeof...(A)> last{ConvertedLast<A>...};
+    for (std::size_t i = 0; i + 1 < last.size(); ++i) {
+        if (last[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 template <Params P, class... A>
 struct Arguments {
     static_assert(sizeof...(A) == P.count, "the computation takes one value per parameter");
+    static_assert(converted_last_stands_last<A...>(), "a list parameter is the last parameter");
 
     using Values = std::tuple<typename Param<A>::Holder...>;
     static constexpr bool all_fast = (HasFastForm<A> && ...);

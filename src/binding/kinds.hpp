@@ -6,8 +6,6 @@
 
 #include <concepts>
 #include <cstdint>
-#include <span>
-#include <vector>
 
 namespace tesmar {
 
@@ -60,22 +58,32 @@ struct Param<std::uint64_t> : Plain<std::uint64_t> {
     }
 };
 
-// A number list: the items, converted, held for the call. The lists have no
-// fast form.
+// A list: its items where they lie (a buffer read in place) or converted
+// into a vector, held for the call. The lists have no fast form.
+template <class T>
+struct ListParam {
+    using Holder = ListItems<T>;
+    static Items<T> view(const Holder &held) { return held.items(); }
+    // The items may lie in the argument object itself (an exact list of
+    // floats): no Python code may run between their conversion and the
+    // computation, which converting a later parameter could do.
+    static constexpr bool converted_last = true;
+};
+
+// A number list.
 template <>
-struct Param<std::span<const double>> {
-    using Holder = std::vector<double>;
+struct Param<NumberItems> : ListParam<double> {
     static Expected<Holder> convert(PyObject *object) { return to_number_list(object); }
-    static std::span<const double> view(const Holder &items) { return items; }
 };
 
 // An integer list.
 template <>
-struct Param<std::span<const std::int64_t>> {
-    using Holder = std::vector<std::int64_t>;
+struct Param<IntegerItems> : ListParam<std::int64_t> {
     static Expected<Holder> convert(PyObject *object) { return to_integer_list(object); }
-    static std::span<const std::int64_t> view(const Holder &items) { return items; }
 };
+
+template <class T>
+concept ConvertedLast = Param<T>::converted_last;
 
 template <class T>
 concept HasFastForm = requires(PyObject *object, typename Param<T>::Holder &value) {

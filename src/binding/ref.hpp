@@ -57,4 +57,30 @@ private:
     PyObject *object_ = nullptr;
 };
 
+// A buffer view of an object (PyObject_GetBuffer), released when the
+// handle ends. Once taken over, only the view's owner is used: its shape and
+// strides may point into the view itself, which moves with the handle.
+class HeldBuffer {
+public:
+    HeldBuffer() noexcept = default;
+    explicit HeldBuffer(const Py_buffer &view) noexcept : view_(view) {}
+    HeldBuffer(const HeldBuffer &) = delete;
+    HeldBuffer &operator=(const HeldBuffer &) = delete;
+    HeldBuffer(HeldBuffer &&other) noexcept : view_(std::exchange(other.view_, Py_buffer{})) {}
+    HeldBuffer &operator=(HeldBuffer &&other) noexcept
+    {
+        std::swap(view_, other.view_);
+        return *this;
+    }
+    ~HeldBuffer()
+    {
+        if (view_.obj != nullptr) {
+            PyBuffer_Release(&view_);
+        }
+    }
+
+private:
+    Py_buffer view_{};
+};
+
 }  // namespace tesmar

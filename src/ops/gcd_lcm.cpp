@@ -1,12 +1,12 @@
 // Greatest common divisor of integers and of rounded doubles, and a least
 // common multiple folded in floating point. Euclid runs on unsigned 64-bit
 // magnitudes, so -2**63 has its true magnitude and no gcd is negative.
+#include "binding/items.hpp"
 #include "binding/numeric.hpp"
 #include "number_class/callable.hpp"
 
 #include <cmath>
 #include <cstdint>
-#include <span>
 
 namespace tesmar::ops::gcd_lcm {
 namespace {
@@ -31,49 +31,48 @@ std::uint64_t euclid(std::uint64_t x, std::uint64_t y) noexcept
 std::int64_t integer_view(double x) noexcept { return saturate_to<std::int64_t>(std::round(x)); }
 
 template <class T, class View>
-Outcome<std::uint64_t> gcd_fold(std::span<const T> items, View view, const char *empty) noexcept
+Outcome<std::uint64_t> gcd_fold(Items<T> items, View view, const char *empty) noexcept
 {
     if (items.empty()) {
         return value_error(empty);
     }
     std::uint64_t divisor = 0;
-    for (const T &item : items) {
+    items.each([&](T item) {
         divisor = euclid(divisor, magnitude(view(item)));
-        if (divisor == 1) {
-            break;  // gcd(1, n) is 1 for every n
-        }
-    }
+        return divisor != 1;  // gcd(1, n) is 1 for every n
+    });
     return divisor;
 }
 
-Outcome<std::uint64_t> gcd_of_ints(std::span<const std::int64_t> items) noexcept
+Outcome<std::uint64_t> gcd_of_ints(IntegerItems items) noexcept
 {
     return gcd_fold(
         items, [](std::int64_t value) { return value; },
         "gcd_with_int() requires at least one argument");
 }
 
-Outcome<std::uint64_t> gcd_of_floats(std::span<const double> items) noexcept
+Outcome<std::uint64_t> gcd_of_floats(NumberItems items) noexcept
 {
     return gcd_fold(items, integer_view, "gcd_with_float() requires at least one argument");
 }
 
-double lcm(std::span<const double> items) noexcept
+double lcm(NumberItems items) noexcept
 {
     if (items.empty()) {
         return 0.0;
     }
     double multiple = std::fabs(items.front());
-    for (double item : items.subspan(1)) {
+    const bool folded = items.rest().each([&](double item) {
         double b = std::fabs(item);
         std::uint64_t divisor =
             euclid(magnitude(integer_view(multiple)), magnitude(integer_view(b)));
         if (divisor == 0) {
-            return 0.0;
+            return false;
         }
         multiple = (multiple * b) / static_cast<double>(divisor);
-    }
-    return multiple;
+        return true;
+    });
+    return folded ? multiple : 0.0;
 }
 
 }  // namespace

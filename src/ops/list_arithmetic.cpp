@@ -1,24 +1,22 @@
 // Folding a list with one arithmetic operator. The module functions fold the
 // list alone; the methods fold it into the stored number, each in its own
 // order. One rounded double operation at a time, strictly left to right.
+#include "binding/items.hpp"
 #include "binding/numeric.hpp"
 #include "number_class/callable.hpp"
 
 #include <cstdint>
-#include <span>
 
 namespace tesmar::ops::list_arithmetic {
 namespace {
 
-using Numbers = std::span<const double>;
-using Integers = std::span<const std::int64_t>;
+using Numbers = NumberItems;
+using Integers = IntegerItems;
 
 double sum(Numbers items) noexcept
 {
     double acc = -0.0;
-    for (double item : items) {
-        acc = acc + item;
-    }
+    items.each([&](double item) { acc = acc + item; });
     return acc;
 }
 
@@ -28,20 +26,22 @@ double difference(Numbers items) noexcept
         return 0.0;
     }
     double acc = items.front();
-    for (double item : items.subspan(1)) {
-        acc = acc - item;
-    }
+    items.rest().each([&](double item) { acc = acc - item; });
     return acc;
 }
 
 // Divides `acc` by every item in turn; -0.0 is a zero divisor, NaN is not.
 Outcome<double> divide_by_each(double acc, Numbers divisors, const char *message) noexcept
 {
-    for (double divisor : divisors) {
+    const bool divided = divisors.each([&](double divisor) {
         if (divisor == 0.0) {
-            return zero_division(message);
+            return false;
         }
         acc = acc / divisor;
+        return true;
+    });
+    if (!divided) {
+        return zero_division(message);
     }
     return acc;
 }
@@ -50,25 +50,29 @@ Outcome<double> divide_by_each(double acc, Numbers divisors, const char *message
 // answer, and no quotient of 64-bit operands leaves [-2**63, 2**63].
 Outcome<int128> int_divide_by_each(int128 acc, Integers divisors, const char *message) noexcept
 {
-    for (std::int64_t divisor : divisors) {
+    const bool divided = divisors.each([&](std::int64_t divisor) {
         if (divisor == 0) {
-            return zero_division(message);
+            return false;
         }
         acc = acc / divisor;
+        return true;
+    });
+    if (!divided) {
+        return zero_division(message);
     }
+    return acc;
+}
+
+// Multiplies `acc` by every item in turn.
+double product_into(double acc, Numbers items) noexcept
+{
+    items.each([&](double item) { acc = acc * item; });
     return acc;
 }
 
 double product(Numbers items) noexcept
 {
-    if (items.empty()) {
-        return 1.0;
-    }
-    double acc = items.front();
-    for (double item : items.subspan(1)) {
-        acc = acc * item;
-    }
-    return acc;
+    return items.empty() ? 1.0 : product_into(items.front(), items.rest());
 }
 
 Outcome<double> quotient(Numbers items) noexcept
@@ -76,7 +80,7 @@ Outcome<double> quotient(Numbers items) noexcept
     if (items.empty()) {
         return 0.0;
     }
-    return divide_by_each(items.front(), items.subspan(1), "Division by zero!");
+    return divide_by_each(items.front(), items.rest(), "Division by zero!");
 }
 
 Outcome<int128> int_quotient(Integers items) noexcept
@@ -84,7 +88,7 @@ Outcome<int128> int_quotient(Integers items) noexcept
     if (items.empty()) {
         return 0;
     }
-    return int_divide_by_each(items.front(), items.subspan(1), "Division by zero!");
+    return int_divide_by_each(items.front(), items.rest(), "Division by zero!");
 }
 
 // The methods: the items are summed first and the stored number added last;
@@ -112,15 +116,6 @@ Outcome<double> int_quotient_into(double stored, Integers items) noexcept
         return std::unexpected(quotient.error());
     }
     return static_cast<double>(*quotient);
-}
-
-double product_into(double stored, Numbers items) noexcept
-{
-    double acc = stored;
-    for (double item : items) {
-        acc = acc * item;
-    }
-    return acc;
 }
 
 }  // namespace

@@ -7,8 +7,21 @@ the instance's stored number, overwrites it with the result and returns a
 new ``Tesmarmath`` holding the same value.
 """
 
-from collections.abc import Sequence
-from typing import Final, Self, SupportsFloat, SupportsIndex, final
+from collections.abc import Buffer, Iterator, Sequence
+from typing import Final, Protocol, Self, SupportsFloat, SupportsIndex, TypeAlias, TypeVar, final
+
+_T_co = TypeVar("_T_co", covariant=True)
+
+class _Array(Buffer, Protocol[_T_co]):
+    """A one-dimensional array (numpy's ndarray, array.array): read from its
+    memory where its items are native numbers, otherwise by iteration."""
+
+    def __len__(self) -> int: ...
+    def __iter__(self) -> Iterator[_T_co]: ...
+
+# A number list and an integer list: any sequence other than str, or an array.
+_Numbers: TypeAlias = Sequence[SupportsFloat | SupportsIndex] | _Array[SupportsFloat | SupportsIndex]
+_Integers: TypeAlias = Sequence[SupportsIndex] | _Array[SupportsIndex]
 
 __all__ = [
     "Tesmarmath",
@@ -64,22 +77,22 @@ class Tesmarmath:
     def get_number(self) -> float:
         """Return the stored number unchanged."""
 
-    def sum_of(self, args: Sequence[SupportsFloat | SupportsIndex]) -> Tesmarmath:
+    def sum_of(self, args: _Numbers) -> Tesmarmath:
         """Set the stored number s to ``sum_of(args) + s``: the items are summed
         left to right first, s is added last."""
 
-    def dif_of(self, args: Sequence[SupportsFloat | SupportsIndex]) -> Tesmarmath:
+    def dif_of(self, args: _Numbers) -> Tesmarmath:
         """Set the stored number s to ``s - dif_of(args)``, that is
         s - (a0 - a1 - ...); an empty list leaves s."""
 
-    def div_of(self, args: Sequence[SupportsFloat | SupportsIndex]) -> Tesmarmath:
+    def div_of(self, args: _Numbers) -> Tesmarmath:
         """Set the stored number s to s / a0 / a1 / ...: every item divides.
 
         Raises ZeroDivisionError "Can't divide by zero!" for a zero item
         (0.0 or -0.0; NaN is not zero); the stored number is then unchanged.
         """
 
-    def int_div_of(self, args: Sequence[SupportsIndex]) -> Tesmarmath:
+    def int_div_of(self, args: _Integers) -> Tesmarmath:
         """Truncate the stored number s to a 64-bit int (saturating; NaN gives
         0), divide it by every item with truncation, store the quotient.
 
@@ -88,7 +101,7 @@ class Tesmarmath:
         "Can't divide by zero!" for a zero item.
         """
 
-    def mult_of(self, args: Sequence[SupportsFloat | SupportsIndex]) -> Tesmarmath:
+    def mult_of(self, args: _Numbers) -> Tesmarmath:
         """Set the stored number s to s * a0 * a1 * ..., left to right."""
 
     def square(self) -> Tesmarmath:
@@ -125,7 +138,7 @@ class Tesmarmath:
         negative number is not defined." below 0; -0.5 counts as 0.
         """
 
-    def gcd_with_int(self, args: Sequence[SupportsIndex]) -> Tesmarmath:
+    def gcd_with_int(self, args: _Integers) -> Tesmarmath:
         """Set the stored number to the gcd of the 64-bit int items (never
         negative; zeros skipped); its old value takes no part.
 
@@ -133,7 +146,7 @@ class Tesmarmath:
         an empty list.
         """
 
-    def gcd_with_float(self, args: Sequence[SupportsFloat | SupportsIndex]) -> int:
+    def gcd_with_float(self, args: _Numbers) -> int:
         """Round every item half away from zero, take the gcd, make it the
         stored number (as a float) and return it as the exact int, the
         module function's result.
@@ -142,7 +155,7 @@ class Tesmarmath:
         for an empty list.
         """
 
-    def lcm_with(self, args: Sequence[SupportsFloat | SupportsIndex]) -> Tesmarmath:
+    def lcm_with(self, args: _Numbers) -> Tesmarmath:
         """Set the stored number to ``lcm_with(args)``, folded pairwise; its old
         value takes no part and an empty list stores 0.0."""
 
@@ -208,19 +221,19 @@ class Tesmarmath:
         thread Ctrl-C interrupts a long one (KeyboardInterrupt, s unchanged).
         """
 
-def sum_of(args: Sequence[SupportsFloat | SupportsIndex]) -> float:
+def sum_of(args: _Numbers) -> float:
     """Sum the items left to right starting from -0.0 (so [] gives -0.0).
 
     The method instead adds the stored number after the items.
     """
 
-def dif_of(args: Sequence[SupportsFloat | SupportsIndex]) -> float:
+def dif_of(args: _Numbers) -> float:
     """a0 - a1 - a2 - ... left to right; [] gives 0.0.
 
     The method computes stored - dif_of(args).
     """
 
-def div_of(args: Sequence[SupportsFloat | SupportsIndex]) -> float:
+def div_of(args: _Numbers) -> float:
     """a0 / a1 / a2 / ... left to right; [] gives 0.0.
 
     Raises ZeroDivisionError "Division by zero!" for a zero divisor (the
@@ -228,14 +241,14 @@ def div_of(args: Sequence[SupportsFloat | SupportsIndex]) -> float:
     every item and words the error "Can't divide by zero!".
     """
 
-def int_div_of(args: Sequence[SupportsIndex]) -> int:
+def int_div_of(args: _Integers) -> int:
     """a0 // a1 // ... on 64-bit ints, truncating toward zero; [] gives 0.
 
     Exact: -2**63 divided by -1 gives 2**63. Raises ZeroDivisionError
     "Division by zero!" for a zero divisor; floats are refused (TypeError).
     """
 
-def mult_of(args: Sequence[SupportsFloat | SupportsIndex]) -> float:
+def mult_of(args: _Numbers) -> float:
     """a0 * a1 * a2 * ... left to right; [] gives 1.0.
 
     The method multiplies the stored number by every item.
@@ -271,7 +284,7 @@ def factorial(number: SupportsIndex) -> int:
     The method works on 128 bits (up to 33) and returns a float.
     """
 
-def gcd_with_int(args: Sequence[SupportsIndex]) -> int:
+def gcd_with_int(args: _Integers) -> int:
     """Greatest common divisor of 64-bit ints: never negative, zeros skipped
     ([0] gives 0, [-2**63] gives 2**63).
 
@@ -279,7 +292,7 @@ def gcd_with_int(args: Sequence[SupportsIndex]) -> int:
     empty list; floats are refused (TypeError).
     """
 
-def gcd_with_float(args: Sequence[SupportsFloat | SupportsIndex]) -> int:
+def gcd_with_float(args: _Numbers) -> int:
     """gcd of the items rounded half away from zero (NaN counts as 0, inf as
     2**63 - 1, -inf as -2**63); never negative.
 
@@ -287,7 +300,7 @@ def gcd_with_float(args: Sequence[SupportsFloat | SupportsIndex]) -> int:
     an empty list.
     """
 
-def lcm_with(args: Sequence[SupportsFloat | SupportsIndex]) -> float:
+def lcm_with(args: _Numbers) -> float:
     """Least common multiple folded pairwise in floating point:
     m = m * |b| / gcd_with_float([m, |b|]) from m = |a0|; a zero gcd or []
     gives 0.0.
