@@ -8,20 +8,18 @@ new ``Tesmarmath`` holding the same value.
 """
 
 from collections.abc import Buffer, Iterator, Sequence
-from typing import Final, Protocol, Self, SupportsFloat, SupportsIndex, TypeAlias, TypeVar, final
+from typing import Final, Protocol, Self, SupportsFloat, SupportsIndex, final
 
-_T_co = TypeVar("_T_co", covariant=True)
-
-class _Array(Buffer, Protocol[_T_co]):
+class _Array[T](Buffer, Protocol):
     """A one-dimensional array (numpy's ndarray, array.array): read from its
     memory where its items are native numbers, otherwise by iteration."""
 
     def __len__(self) -> int: ...
-    def __iter__(self) -> Iterator[_T_co]: ...
+    def __iter__(self) -> Iterator[T]: ...
 
-# A number list and an integer list: any sequence other than str, or an array.
-_Numbers: TypeAlias = Sequence[SupportsFloat | SupportsIndex] | _Array[SupportsFloat | SupportsIndex]
-_Integers: TypeAlias = Sequence[SupportsIndex] | _Array[SupportsIndex]
+# A number list and an integer list: a sequence other than str, or an array.
+type _Numbers = Sequence[SupportsFloat | SupportsIndex] | _Array[SupportsFloat | SupportsIndex]
+type _Integers = Sequence[SupportsIndex] | _Array[SupportsIndex]
 
 __all__ = [
     "Tesmarmath",
