@@ -20,7 +20,7 @@ from tesmar_math import Tesmarmath
 
 STUB_PATH = Path(__file__).resolve().parents[1] / "stubs/tesmar_math-stubs/__init__.pyi"
 STUB = ast.parse(STUB_PATH.read_text())
-STUB_CLASS = next(node for node in STUB.body if isinstance(node, ast.ClassDef))
+STUB_CLASS = next(node for node in STUB.body if isinstance(node, ast.ClassDef) and node.name == "Tesmarmath")
 EMPTY = inspect.Parameter.empty
 
 
@@ -163,7 +163,7 @@ INTEGERS = Kind([1200, 1800, -800], st.lists(INTS, max_size=5), lambda items: li
                 REFUSED_LISTS + (([7, 2.0], TypeError, NOT_INT.format("float")), ([1, Index(1, boom)], Boom, "boom"),
                                  ([1, 2**63], OverflowError, TOO_BIG)))
 ANNOTATIONS = {"SupportsFloat | SupportsIndex": REAL, "SupportsIndex": INT,
-               "Sequence[SupportsFloat | SupportsIndex]": NUMBERS, "Sequence[SupportsIndex]": INTEGERS}
+               "_Numbers": NUMBERS, "_Integers": INTEGERS}
 
 
 @dataclass(frozen=True)
