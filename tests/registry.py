@@ -4,6 +4,7 @@ per parameter kind the arguments it accepts, by every route, and refuses.
 The cross-cutting tests (binding, conversion, leaks, allocation failure,
 fuzzing, fast paths) all iterate over these tables."""
 
+import array
 import ast
 import functools
 import inspect
@@ -13,6 +14,7 @@ import struct
 from dataclasses import dataclass
 from pathlib import Path
 
+import numpy as np
 from hypothesis import example, strategies as st
 
 import tesmar_math as tm
@@ -121,11 +123,14 @@ def int_forms(n):
     return [n, IntSub(n), Index(n)] + [True] * (n == 1)
 
 
-def list_forms(items, item_forms):
+def list_forms(items, item_forms, code):
+    """The list by every route: sequences, mixed item forms, and arrays of
+    the typecode, contiguous or strided, read from their memory."""
     mixed = [item_forms(v)[i % len(item_forms(v))] for i, v in enumerate(items)]
     backwards = items[::-1]
     return [list(items), tuple(items), ListSub(backwards), TupleSub(backwards), Seq(items), Seq(items, 0), mixed,
-            tuple(mixed)]
+            tuple(mixed), array.array(code, items), memoryview(array.array(code, items)),
+            np.repeat(np.array(items, dtype=code), 2)[::2], np.array(backwards, dtype=code)[::-1]]
 
 
 @dataclass(frozen=True, eq=False)
@@ -156,12 +161,13 @@ INT = Kind(3, INTS, int_forms, ((2.5, TypeError, NOT_INT.format("float")), ("3",
 COUNT = Kind(5, st.integers(0, 40) | st.sampled_from([2**30, 2**60, 2**64 - 1]), int_forms, (
     (2.0, TypeError, NOT_INT.format("float")), (None, TypeError, NOT_INT.format("NoneType")),
     (-1, OverflowError, "can't convert negative int to unsigned"), (2**64, OverflowError, TOO_BIG), FAILS))
-NUMBERS = Kind([3.0, 1.5, 2.0], st.lists(FLOATS, max_size=5), lambda items: list_forms(items, real_forms),
+NUMBERS = Kind([3.0, 1.5, 2.0], st.lists(FLOATS, max_size=5), lambda items: list_forms(items, real_forms, "d"),
                REFUSED_LISTS + (([1.0, "x"], TypeError, NOT_REAL.format("str")), ([1.0, Real(1.0, boom)], Boom, "boom"),
                                 ([1.0, 10**400], OverflowError, TOO_LARGE)))
-INTEGERS = Kind([1200, 1800, -800], st.lists(INTS, max_size=5), lambda items: list_forms(items, int_forms),
+INTEGERS = Kind([1200, 1800, -800], st.lists(INTS, max_size=5), lambda items: list_forms(items, int_forms, "q"),
                 REFUSED_LISTS + (([7, 2.0], TypeError, NOT_INT.format("float")), ([1, Index(1, boom)], Boom, "boom"),
-                                 ([1, 2**63], OverflowError, TOO_BIG)))
+                                 ([1, 2**63], OverflowError, TOO_BIG),
+                                 (array.array("d", [7.0]), TypeError, NOT_INT.format("float"))))
 ANNOTATIONS = {"SupportsFloat | SupportsIndex": REAL, "SupportsIndex": INT,
                "_Numbers": NUMBERS, "_Integers": INTEGERS}
 

@@ -1,11 +1,12 @@
 """factorial against math.factorial within each surface's width; tetration
 against the plain loop of C pow, bit for bit, at heights no loop could
 reach through an independent cycle finder; a creeping tower polls for
-signals, and a handler meets the held receiver."""
+signals in the main thread only, and a handler meets the held receiver."""
 
 import functools
 import math
 import signal
+import threading
 
 import pytest
 from hypothesis import assume, given, strategies as st
@@ -98,3 +99,23 @@ def test_a_signal_handler_meets_the_held_receiver_during_a_long_tower(base, meth
         signal.signal(signal.SIGALRM, previous)
     assert met == (["Already mutably borrowed", "Already borrowed"] if method else [])
     assert key(t.get_number()) == key(base) and key(t.square().get_number()) == key(base * base)
+
+
+def test_a_tower_on_another_thread_runs_through_signals():
+    """Handlers run in the main thread only, so the worker's tower ends as
+    if no signal came, and the handler runs once the main thread resumes."""
+    base, ran = CREEPING[0], []
+    want = key(tm.tetration(base, 2**21))
+
+    def tower():
+        signal.raise_signal(signal.SIGALRM)
+        ran.append(key(tm.tetration(base, 2**21)))
+
+    previous = signal.signal(signal.SIGALRM, lambda *_: ran.append(threading.current_thread() is threading.main_thread()))
+    try:
+        worker = threading.Thread(target=tower)
+        worker.start()
+        worker.join()
+    finally:
+        signal.signal(signal.SIGALRM, previous)
+    assert ran == [want, True]

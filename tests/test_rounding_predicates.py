@@ -2,6 +2,8 @@
 saturating ints and bit parity, the methods' stored doubles and fmod parity."""
 
 import math
+from decimal import Decimal
+from fractions import Fraction
 
 from hypothesis import given, strategies as st
 
@@ -31,6 +33,12 @@ def test_rounding_and_sign_match_python(x):
     assert stored_after(x, "floor") == key(rounded(math.floor, x))
     assert stored_after(x, "ceil") == key(rounded(math.ceil, x))
     assert stored_after(x, "sign") == key(float((x > 0) - (x < 0)))  # +0.0 for both zeros and NaN
+
+
+def test_floor_and_ceil_round_the_float_not_the_number():
+    odd = type("Odd", (), {"__float__": lambda _: 2.5, "__floor__": lambda _: 99, "__ceil__": lambda _: -99})()
+    for number in (odd, 2**53 + 1, Fraction(2**53 + 1), Decimal(2**53 + 1)):
+        assert (tm.floor(number), tm.ceil(number)) == (math.floor(float(number)), math.ceil(float(number)))
 
 
 @given(x=FLOATS)

@@ -1,8 +1,10 @@
 """cos, sin and tan against math's within the truncation bound of each
 number of terms, and exact values that the documented order of rounding
-fixes, on both surfaces (they agree from one term up: test_paths.py)."""
+fixes, on both surfaces (they agree from one term up: test_paths.py); the
+reduction against an exact angle."""
 
 import math
+from fractions import Fraction
 
 import pytest
 from hypothesis import given, strategies as st
@@ -11,6 +13,7 @@ import tesmar_math as tm
 from registry import Tesmarmath, examples, key, outcome
 
 MAX, HP, X16 = 2**64 - 1, math.pi / 2, 2.8571428571428572e16
+PI = Fraction("3.14159265358979323846264338327950288419716939937510")  # to 50 places
 FUNCTION, METHOD = "Tangent is undefined: cosine is zero", "Tangent undefined (cos close to 0)"
 
 
@@ -61,3 +64,15 @@ def test_exact_values(name, x, n, function, method):
     for got, want in ((outcome(getattr(tm, name), x, *terms), function), (outcome(getattr(t, name), *terms), method)):
         assert got == ((ZeroDivisionError, (want,)) if isinstance(want, str) else (float, key(want)))
     assert key(t.get_number()) == key(x if isinstance(method, str) else method)  # a failed tan keeps it
+
+
+@given(x=st.floats(-1e15, 1e15))
+@examples(1e15, -1e15, 1e14, math.pi, -math.pi, 3 * math.pi)
+def test_reduction_keeps_the_angle_and_twenty_terms_finish_the_series(x):
+    r = tm.sin(x, 1)  # one term of sin is the reduced argument itself
+    turn = (Fraction(r) - Fraction(x)) % (2 * PI)
+    assert min(turn, 2 * PI - turn) <= Fraction(15, 10**17) * abs(Fraction(x)) + Fraction(1, 10**15)
+    assert abs(r) <= math.pi + 0.25  # about [-pi, pi): the turns are counted in floating point
+    if abs(x) <= 1e14:
+        for function in (tm.cos, tm.sin, tm.tan):
+            assert outcome(function, x) == outcome(function, x, MAX), function

@@ -63,10 +63,10 @@ class Tesmarmath:
     new instance holding it (``cos``/``sin``/``tan`` return a float and
     ``gcd_with_float`` an int instead). A failing method leaves the stored
     number unchanged (unless memory runs out as the result object is made:
-    PanicException, with the new number stored). Calling back into an instance from inside one of its own
-    calls (from an argument's ``__float__``) raises ``RuntimeError``
-    "Already borrowed" or "Already mutably borrowed". Not subclassable;
-    equality is identity.
+    PanicException, with the new number stored). Calling back into an
+    instance from inside one of its own calls (from an argument's
+    ``__float__``) raises ``RuntimeError`` "Already borrowed" or "Already
+    mutably borrowed". Not subclassable; equality is identity.
     """
 
     def __new__(cls, number: SupportsFloat | SupportsIndex) -> Self:
