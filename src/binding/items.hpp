@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <tuple>
 #include <type_traits>
 
 namespace tesmar {
@@ -31,54 +32,13 @@ enum class Stored : std::uint8_t {
     u64,
 };
 
-// The native type of a stored value, and whether an integer list may hold
-// it: floats are not integers, whatever their value.
+// The native type of each way of storing, in the order of Stored.
+using StoredTypes =
+    std::tuple<double, double, float, std::int8_t, std::int16_t, std::int32_t, std::int64_t,
+               std::uint8_t, std::uint16_t, std::uint32_t, std::uint64_t>;
+static_assert(std::tuple_size_v<StoredTypes> == static_cast<std::size_t>(Stored::u64) + 1);
 template <Stored S>
-struct StoredType;
-template <>
-struct StoredType<Stored::boxed_f64> {
-    using type = double;
-};
-template <>
-struct StoredType<Stored::f64> {
-    using type = double;
-};
-template <>
-struct StoredType<Stored::f32> {
-    using type = float;
-};
-template <>
-struct StoredType<Stored::i8> {
-    using type = std::int8_t;
-};
-template <>
-struct StoredType<Stored::i16> {
-    using type = std::int16_t;
-};
-template <>
-struct StoredType<Stored::i32> {
-    using type = std::int32_t;
-};
-template <>
-struct StoredType<Stored::i64> {
-    using type = std::int64_t;
-};
-template <>
-struct StoredType<Stored::u8> {
-    using type = std::uint8_t;
-};
-template <>
-struct StoredType<Stored::u16> {
-    using type = std::uint16_t;
-};
-template <>
-struct StoredType<Stored::u32> {
-    using type = std::uint32_t;
-};
-template <>
-struct StoredType<Stored::u64> {
-    using type = std::uint64_t;
-};
+using StoredType = std::tuple_element_t<static_cast<std::size_t>(S), StoredTypes>;
 
 // T is double (a number list) or std::int64_t (an integer list). An integer
 // list never holds floats, nor unsigned 64-bit values above 2**63 - 1: the
@@ -172,7 +132,7 @@ private:
     template <Stored S, class Visit>
     bool walk(Visit &visit) const
     {
-        using Native = typename StoredType<S>::type;
+        using Native = StoredType<S>;
         if constexpr (std::is_floating_point_v<Native> && !std::is_floating_point_v<T>) {
             return true;  // never stored in an integer list
         }
