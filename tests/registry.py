@@ -94,12 +94,15 @@ ListSub, TupleSub = (type(t.__name__.title() + "Sub", (t,), {"__iter__": lambda 
 
 
 class Seq:
-    """A sequence by __getitem__ alone, whose __len__ is only a hint."""
+    """A sequence by __getitem__ alone, whose __len__ is only a hint (or
+    raises, when `length` is an exception class)."""
 
     def __init__(self, items, length=2**62):
         self.items, self.length = items, length
 
     def __len__(self):
+        if isinstance(self.length, type):
+            raise self.length("no length")
         return self.length
 
     def __getitem__(self, i):
@@ -128,9 +131,10 @@ def list_forms(items, item_forms, code):
     the typecode, contiguous or strided, read from their memory."""
     mixed = [item_forms(v)[i % len(item_forms(v))] for i, v in enumerate(items)]
     backwards = items[::-1]
-    return [list(items), tuple(items), ListSub(backwards), TupleSub(backwards), Seq(items), Seq(items, 0), mixed,
-            tuple(mixed), array.array(code, items), memoryview(array.array(code, items)),
-            np.repeat(np.array(items, dtype=code), 2)[::2], np.array(backwards, dtype=code)[::-1]]
+    return [list(items), tuple(items), ListSub(backwards), TupleSub(backwards), mixed, tuple(mixed), Seq(items),
+            Seq(items, 0), Seq(items, ValueError), array.array(code, items),
+            memoryview(array.array(code, items)), np.repeat(np.array(items, dtype=code), 2)[::2],
+            np.array(backwards, dtype=code)[::-1]]
 
 
 @dataclass(frozen=True, eq=False)

@@ -75,11 +75,6 @@ def test_int_div_of_is_exact_and_truncates(items, s):
     check("int_div_of", items, s)
 
 
-def test_sequences_are_read_by_iteration():
-    assert tm.sum_of(b"ab") == 195.0 and tm.sum_of(range(4)) == 6.0 and tm.int_div_of(range(100, 2, -97)) == 33
-    assert Tesmarmath(7).int_div_of(bytearray(b"\x03\x02")).get_number() == 1.0
-
-
 def fail(xs):
     raise LookupError("boom")
 
