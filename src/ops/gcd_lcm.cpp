@@ -5,8 +5,10 @@
 #include "binding/numeric.hpp"
 #include "number_class/callable.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace tesmar::ops::gcd_lcm {
 namespace {
@@ -27,6 +29,46 @@ std::uint64_t euclid(std::uint64_t x, std::uint64_t y) noexcept
     return x;
 }
 
+// Whether d divides x, by one multiplication instead of a division (the
+// running gcd divides most items once it settles): x is a multiple of
+// 2**shift and of the odd part, and for odd d, x * d**-1 mod 2**64 is at
+// most (2**64 - 1) / d exactly when d divides x (Granlund and Montgomery).
+class Divisor {
+public:
+    explicit Divisor(std::uint64_t d) noexcept : Divisor(d >> twos(d), twos(d)) {}
+    bool divides(std::uint64_t x) const noexcept
+    {
+        return (x & low_bits_) == 0 && x * inverse_ <= limit_;
+    }
+
+private:
+    static unsigned twos(std::uint64_t d) noexcept
+    {
+        return static_cast<unsigned>(std::countr_zero(d));
+    }
+
+    // Newton's iteration doubles the correct low bits: 3, 6, ..., 96.
+    static std::uint64_t inverse_of(std::uint64_t odd) noexcept
+    {
+        std::uint64_t inverse = odd;
+        for (int i = 0; i < 5; ++i) {
+            inverse *= 2 - odd * inverse;
+        }
+        return inverse;
+    }
+
+    Divisor(std::uint64_t odd, unsigned shift) noexcept
+        : low_bits_((std::uint64_t{1} << shift) - 1),
+          inverse_(inverse_of(odd)),
+          limit_(std::numeric_limits<std::uint64_t>::max() / odd)
+    {
+    }
+
+    std::uint64_t low_bits_;
+    std::uint64_t inverse_;
+    std::uint64_t limit_;
+};
+
 // The integer view of a double: halves away from zero, then saturated.
 std::int64_t integer_view(double x) noexcept { return saturate_to<std::int64_t>(std::round(x)); }
 
@@ -37,8 +79,16 @@ Outcome<std::uint64_t> gcd_fold(Items<T> items, View view, const char *empty) no
         return value_error(empty);
     }
     std::uint64_t divisor = 0;
+    Divisor test{1};
     items.each([&](T item) {
-        divisor = euclid(divisor, magnitude(view(item)));
+        const std::uint64_t m = magnitude(view(item));
+        if (divisor != 0 && test.divides(m)) {
+            return true;
+        }
+        divisor = euclid(divisor, m);
+        if (divisor != 0) {
+            test = Divisor{divisor};
+        }
         return divisor != 1;  // gcd(1, n) is 1 for every n
     });
     return divisor;
