@@ -10,6 +10,7 @@ import functools
 import inspect
 import itertools
 import math
+import mmap
 import struct
 from dataclasses import dataclass
 from pathlib import Path
@@ -154,6 +155,7 @@ INTS = st.integers(-3, 24) | st.sampled_from(EDGES)
 NOT_SEQUENCE, NOT_REAL = "'{}' object cannot be converted to 'Sequence'", "must be real number, not {}"
 NOT_INT, TOO_BIG = "'{}' object cannot be interpreted as an integer", "int too big to convert"
 TOO_LARGE = "int too large to convert to float"
+BYTE_MAP = mmap.mmap(-1, 1)  # a sequence of bytes objects over a buffer of numbers: read by iteration
 FAILS = (Index(1, boom), Boom, "boom")  # an error of the caller's own passes as it is
 REFUSED_LISTS = (("12", TypeError, "Can't extract `str` to `Vec`"), ({1.0}, TypeError, NOT_SEQUENCE.format("set")),
                  ({1: 2}, TypeError, NOT_SEQUENCE.format("dict")), (FailingIter([4]), Boom, "boom"),
@@ -167,10 +169,11 @@ COUNT = Kind(5, st.integers(0, 40) | st.sampled_from([2**30, 2**60, 2**64 - 1]),
     (-1, OverflowError, "can't convert negative int to unsigned"), (2**64, OverflowError, TOO_BIG), FAILS))
 NUMBERS = Kind([3.0, 1.5, 2.0], st.lists(FLOATS, max_size=5), lambda items: list_forms(items, real_forms, "d"),
                REFUSED_LISTS + (([1.0, "x"], TypeError, NOT_REAL.format("str")), ([1.0, Real(1.0, boom)], Boom, "boom"),
-                                ([1.0, 10**400], OverflowError, TOO_LARGE)))
+                                ([1.0, 10**400], OverflowError, TOO_LARGE),
+                                (BYTE_MAP, TypeError, NOT_REAL.format("bytes"))))
 INTEGERS = Kind([1200, 1800, -800], st.lists(INTS, max_size=5), lambda items: list_forms(items, int_forms, "q"),
                 REFUSED_LISTS + (([7, 2.0], TypeError, NOT_INT.format("float")), ([1, Index(1, boom)], Boom, "boom"),
-                                 ([1, 2**63], OverflowError, TOO_BIG),
+                                 ([1, 2**63], OverflowError, TOO_BIG), (BYTE_MAP, TypeError, NOT_INT.format("bytes")),
                                  (array.array("d", [7.0]), TypeError, NOT_INT.format("float"))))
 ANNOTATIONS = {"SupportsFloat | SupportsIndex": REAL, "SupportsIndex": INT,
                "_Numbers": NUMBERS, "_Integers": INTEGERS}

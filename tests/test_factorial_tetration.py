@@ -113,7 +113,8 @@ def test_a_tower_on_another_thread_runs_through_signals():
         signal.raise_signal(signal.SIGALRM)
         ran.append(key(tm.tetration(base, 2**21)))
 
-    previous = signal.signal(signal.SIGALRM, lambda *_: ran.append(threading.current_thread() is threading.main_thread()))
+    in_main = lambda *_: ran.append(threading.current_thread() is threading.main_thread())  # noqa: E731
+    previous = signal.signal(signal.SIGALRM, in_main)
     try:
         worker = threading.Thread(target=tower)
         worker.start()
