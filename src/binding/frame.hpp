@@ -81,7 +81,6 @@ Expected<typename Unwrapped<R>::type> unwrap(R result)
     }
 }
 
-// The arguments a callable binds, of the kinds `A...` in the order of `P`.
 // Whether a kind that must be converted last (see ListParam) stands last.
 template <class... A>
 consteval bool converted_last_stands_last()
@@ -95,6 +94,7 @@ consteval bool converted_last_stands_last()
     return true;
 }
 
+// The arguments a callable binds, of the kinds `A...` in the order of `P`.
 template <Params P, class... A>
 struct Arguments {
     static_assert(sizeof...(A) == P.count, "the computation takes one value per parameter");
