@@ -10,7 +10,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import tesmar_math as tm
-from registry import FLOATS, Tesmarmath, c_pow, examples, key, outcome
+from registry import FLOATS, SANITIZER_RUN, Tesmarmath, c_pow, examples, key, outcome
 
 NEGATIVE = (ValueError, ("Cannot calculate square root of a negative number",))
 
@@ -51,7 +51,7 @@ def near_midpoint_cubes(draw):
 every_finite = st.integers(1, 0x7FEFFFFFFFFFFFFF).map(lambda b: struct.unpack("<d", struct.pack("<q", b))[0])
 
 
-@settings(max_examples=10 * settings().max_examples)
+@settings(max_examples=(1 if SANITIZER_RUN else 10) * settings().max_examples)
 @given(x=every_finite | near_midpoint_cubes() | FLOATS, negate=st.booleans())
 @examples((5e-324, True), (1.7976931348623157e308, False), (27.0, True))
 def test_cube_root_is_correctly_rounded(x, negate):
