@@ -55,7 +55,10 @@ memcheck: install
 
 # clang-tidy runs over the translation units CMake compiles; the operation
 # families, compiled inside the module's, are covered by its header filter.
+PYTHON_SOURCES := tests bench docs examples
 lint: $(VENV)/.ready
+	$(BIN)/ruff format --check $(PYTHON_SOURCES)
+	$(BIN)/ruff check $(PYTHON_SOURCES)
 	$(BIN)/clang-format --dry-run --Werror src/*/*.cpp src/*/*.hpp
 	$(BIN)/cmake -S . -B $(BUILD)/tidy -G Ninja -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
 	$(BIN)/clang-tidy --quiet -p $(BUILD)/tidy $$($(PY) -c 'import json, sys; \

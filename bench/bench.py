@@ -84,24 +84,50 @@ PAIRS = [
     Pair("cos(1.0) vs math.cos(1.0)", "cos(1.0)", "m_cos(1.0)", 1.45),
     Pair("sum_of(lst) vs sum(lst), 1000 floats", "sum_of(floats)", "sum(floats)", 0.4, 100),
     Pair("sum_of(lst) vs math.fsum(lst), 1000 floats", "sum_of(floats)", "fsum(floats)", 0.3, 100),
-    Pair("gcd_with_int(lst) vs math.gcd(*lst), 1000 ints", "gcd_with_int(ints)", "gcd(*ints)", 0.5,
-         100),
+    Pair(
+        "gcd_with_int(lst) vs math.gcd(*lst), 1000 ints",
+        "gcd_with_int(ints)",
+        "gcd(*ints)",
+        0.5,
+        100,
+    ),
     Pair("factorial(20) vs math.factorial(20)", "factorial(20)", "m_factorial(20)", 1.0),
     Pair("cos(number=x, terms=20) vs cos(x, 20)", "cos(number=x, terms=20)", "cos(x, 20)", 1.6),
     # `one` holds 1.0, so repeated squaring keeps the same value.
     Pair("t.square() vs x * x", "one.square()", "x * x", 1.8),
     Pair("t.get_number() vs x.__float__()", "t.get_number()", "x.__float__()", 0.5),
     Pair("Tesmarmath(x) vs complex(x)", "Tesmarmath(x)", "complex(x)", 0.8),
-    *(Pair(f"{fold}({name}) vs numpy.{ufunc}.accumulate(arr), 1M float64",
-           f"{fold}({value})", f"{anchor}(data)", 0.5, 10**4, ARRAY_SETUP)
-      for fold, ufunc, anchor in (("sum_of", "add", "accumulate"),
-                                  ("mult_of", "multiply", "multiply_accumulate"))
-      for name, value in (("arr", "data"), ("array('d')", "as_array"),
-                          ("memoryview", "as_view"))),
-    Pair("sum_of(arr) vs sum_of(arr.tolist()), 1M float64", "sum_of(data)", "sum_of(as_list)",
-         0.25, 10**4, ARRAY_SETUP),
-    Pair("gcd_with_int(arr) vs gcd_with_int(arr.tolist()), 1M int64", "gcd_with_int(int_data)",
-         "gcd_with_int(int_list)", 0.5, 10**4, ARRAY_SETUP),
+    *(
+        Pair(
+            f"{fold}({name}) vs numpy.{ufunc}.accumulate(arr), 1M float64",
+            f"{fold}({value})",
+            f"{anchor}(data)",
+            0.5,
+            10**4,
+            ARRAY_SETUP,
+        )
+        for fold, ufunc, anchor in (
+            ("sum_of", "add", "accumulate"),
+            ("mult_of", "multiply", "multiply_accumulate"),
+        )
+        for name, value in (("arr", "data"), ("array('d')", "as_array"), ("memoryview", "as_view"))
+    ),
+    Pair(
+        "sum_of(arr) vs sum_of(arr.tolist()), 1M float64",
+        "sum_of(data)",
+        "sum_of(as_list)",
+        0.25,
+        10**4,
+        ARRAY_SETUP,
+    ),
+    Pair(
+        "gcd_with_int(arr) vs gcd_with_int(arr.tolist()), 1M int64",
+        "gcd_with_int(int_data)",
+        "gcd_with_int(int_list)",
+        0.5,
+        10**4,
+        ARRAY_SETUP,
+    ),
 ]
 
 
@@ -131,13 +157,15 @@ def environment() -> dict[str, str]:
     import tesmar_math
 
     libc, libc_version = platform.libc_ver()
-    system = f"{platform.system()} {'.'.join(platform.release().split('.')[:2])} " \
+    system = (
+        f"{platform.system()} {'.'.join(platform.release().split('.')[:2])} "
         f"{platform.machine()}" + (f" ({libc} {libc_version})" if libc else "")
+    )
     return {
         "system": system,
         "cpu": f"{cpu_name()}, {os.cpu_count()} logical CPUs",
         "python": f"{platform.python_implementation()} {sys.version.split()[0]} "
-                  f"({platform.python_compiler()})",
+        f"({platform.python_compiler()})",
         "module": tesmar_math.__file__ or "",
         "module_compiler": module_compiler(tesmar_math.__file__ or ""),
     }
@@ -155,8 +183,10 @@ def timers(pair: Pair) -> tuple[timeit.Timer, timeit.Timer]:
     # CPU time of this process: time spent preempted by other work on a busy
     # machine is not counted against either side.
     setup = SETUP + pair.setup
-    return (timeit.Timer(pair.tesmar, setup, timer=time.process_time),
-            timeit.Timer(pair.anchor, setup, timer=time.process_time))
+    return (
+        timeit.Timer(pair.tesmar, setup, timer=time.process_time),
+        timeit.Timer(pair.anchor, setup, timer=time.process_time),
+    )
 
 
 def loop_count(timer: timeit.Timer, seconds: float) -> int:
@@ -187,8 +217,9 @@ MEMORY_TARGET_MIB = 16
 
 
 def peak_memory_added() -> float:
-    run = subprocess.run([sys.executable, "-c", MEMORY_SCRIPT], capture_output=True, text=True,
-                         check=True)
+    run = subprocess.run(
+        [sys.executable, "-c", MEMORY_SCRIPT], capture_output=True, text=True, check=True
+    )
     return float(run.stdout)
 
 
@@ -216,11 +247,13 @@ def measure(pairs: list[Pair], rounds: int, seconds: float) -> list[Timing]:
             samples[index].append((a / number, b / number))
     result = []
     for rows in samples:
-        result.append(Timing(
-            tesmar_ns=statistics.median(a for a, _ in rows) * 1e9,
-            anchor_ns=statistics.median(b for _, b in rows) * 1e9,
-            ratio=statistics.median(a / b for a, b in rows),
-        ))
+        result.append(
+            Timing(
+                tesmar_ns=statistics.median(a for a, _ in rows) * 1e9,
+                anchor_ns=statistics.median(b for _, b in rows) * 1e9,
+                ratio=statistics.median(a / b for a, b in rows),
+            )
+        )
     return result
 
 
@@ -248,9 +281,18 @@ def callgrind(pairs: list[Pair], calls: int) -> list[tuple[float, float]]:
     """Instructions per call of each side: (cost of 2N calls - cost of N) / N."""
     with tempfile.TemporaryDirectory(prefix="tesmar-bench-") as directory:
         out = Path(directory) / "cg.out"
-        command = ["valgrind", "--tool=callgrind", f"--dump-before={MARKER}",
-                   f"--callgrind-out-file={out}", sys.executable, __file__,
-                   "--callgrind-child", str(calls), "--", *[p.name for p in pairs]]
+        command = [
+            "valgrind",
+            "--tool=callgrind",
+            f"--dump-before={MARKER}",
+            f"--callgrind-out-file={out}",
+            sys.executable,
+            __file__,
+            "--callgrind-child",
+            str(calls),
+            "--",
+            *[p.name for p in pairs],
+        ]
         run = subprocess.run(command, capture_output=True, text=True)
         if run.returncode != 0:
             sys.exit(f"valgrind failed:\n{run.stderr[-2000:]}")
@@ -297,17 +339,28 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="few short rounds (CI smoke run)")
     parser.add_argument("--rounds", type=int, help="rounds per pair (default 41, quick 3)")
-    parser.add_argument("--callgrind", action="store_true",
-                        help="also count instructions per call under valgrind")
-    parser.add_argument("--no-timing", action="store_true",
-                        help="with --callgrind: count instructions only")
-    parser.add_argument("--calls", type=int, default=20000,
-                        help="calls per callgrind loop for the cheap pairs")
+    parser.add_argument(
+        "--callgrind", action="store_true", help="also count instructions per call under valgrind"
+    )
+    parser.add_argument(
+        "--no-timing", action="store_true", help="with --callgrind: count instructions only"
+    )
+    parser.add_argument(
+        "--calls", type=int, default=20000, help="calls per callgrind loop for the cheap pairs"
+    )
     parser.add_argument("--only", default="", help="run the pairs whose name contains this")
-    parser.add_argument("--readme", type=Path, metavar="FILE",
-                        help="rewrite the table between the bench markers in FILE")
-    parser.add_argument("--data", type=Path, metavar="FILE",
-                        help="write the results as JSON (what docs/figures.py draws)")
+    parser.add_argument(
+        "--readme",
+        type=Path,
+        metavar="FILE",
+        help="rewrite the table between the bench markers in FILE",
+    )
+    parser.add_argument(
+        "--data",
+        type=Path,
+        metavar="FILE",
+        help="write the results as JSON (what docs/figures.py draws)",
+    )
     parser.add_argument("--callgrind-child", type=int, help=argparse.SUPPRESS)
     parser.add_argument("names", nargs="*", help=argparse.SUPPRESS)
     options = parser.parse_args()
@@ -325,8 +378,10 @@ def main() -> None:
         print(line)
     timings: list[Timing | None] = [None] * len(pairs)
     if timing:
-        print(f"timing:  {rounds} interleaved rounds, ~{seconds * 1e3:g} ms of CPU time per "
-              "measurement; ratio = median over rounds of tesmar / anchor")
+        print(
+            f"timing:  {rounds} interleaved rounds, ~{seconds * 1e3:g} ms of CPU time per "
+            "measurement; ratio = median over rounds of tesmar / anchor"
+        )
         timings = list(measure(pairs, rounds, seconds))
     counts: list[tuple[float, float] | None] = [None] * len(pairs)
     if options.callgrind:
@@ -334,8 +389,10 @@ def main() -> None:
             print("callgrind: valgrind is not installed, no instruction counts")
         else:
             calls = options.calls // (10 if options.quick else 1)
-            print(f"callgrind: instructions per call = (Ir of 2N calls - Ir of N calls) / N, "
-                  f"N = {calls} (list pairs N / 100)")
+            print(
+                f"callgrind: instructions per call = (Ir of 2N calls - Ir of N calls) / N, "
+                f"N = {calls} (list pairs N / 100)"
+            )
             counts = list(callgrind(pairs, calls))
     results = [Result(*row) for row in zip(pairs, timings, counts)]
     print()
@@ -343,25 +400,41 @@ def main() -> None:
     memory = peak_memory_added()
     print(f"\n{memory_line(memory)}")
     if options.readme is not None:
-        replace_between_markers(options.readme, "bench",
-                                markdown(results, env, rounds if timing else 0) + "\n\n"
-                                + memory_line(memory))
+        replace_between_markers(
+            options.readme,
+            "bench",
+            markdown(results, env, rounds if timing else 0) + "\n\n" + memory_line(memory),
+        )
     if options.data is not None:
         options.data.parent.mkdir(parents=True, exist_ok=True)
-        options.data.write_text(json.dumps(data(results, env, rounds if timing else 0, memory),
-                                           indent=1) + "\n")
+        options.data.write_text(
+            json.dumps(data(results, env, rounds if timing else 0, memory), indent=1) + "\n"
+        )
 
 
 def memory_line(mib: float) -> str:
     holds = "holds" if mib <= MEMORY_TARGET_MIB else "does NOT hold"
-    return (f"Memory: `sum_of` over a numpy array of {MEMORY_ITEMS:,} float64 items raised the "
-            f"process's peak resident size by {mib:.1f} MiB (target ≤ {MEMORY_TARGET_MIB} MiB: "
-            f"{holds}; `ru_maxrss` before and after the call, in a fresh process).")
+    return (
+        f"Memory: `sum_of` over a numpy array of {MEMORY_ITEMS:,} float64 items raised the "
+        f"process's peak resident size by {mib:.1f} MiB (target ≤ {MEMORY_TARGET_MIB} MiB: "
+        f"{holds}; `ru_maxrss` before and after the call, in a fresh process)."
+    )
 
 
 def table(results: list[Result]) -> str:
-    rows = [["pair", "tesmar ns", "anchor ns", "ratio", "tesmar Ir", "anchor Ir", "Ir ratio",
-             "target", "holds"]]
+    rows = [
+        [
+            "pair",
+            "tesmar ns",
+            "anchor ns",
+            "ratio",
+            "tesmar Ir",
+            "anchor Ir",
+            "Ir ratio",
+            "target",
+            "holds",
+        ]
+    ]
     for result in results:
         timing, count = result.timing, result.count
         row = [result.pair.name]
@@ -373,8 +446,7 @@ def table(results: list[Result]) -> str:
             row += [f"{count[0]:.0f}", f"{count[1]:.0f}", f"{result.ir_ratio:.2f}"]
         else:
             row += ["-", "-", "-"]
-        row += [f"<= {result.pair.target:g}",
-                {None: "-", True: "yes", False: "NO"}[result.holds]]
+        row += [f"<= {result.pair.target:g}", {None: "-", True: "yes", False: "NO"}[result.holds]]
         rows.append(row)
     keep = [i for i in range(len(rows[0])) if any(r[i] != "-" for r in rows[1:])]
     widths = [max(len(r[i]) for r in rows) for i in keep]
@@ -414,14 +486,17 @@ def markdown(results: list[Result], env: dict[str, str], rounds: int) -> str:
     counted = any(r.count is not None for r in results)
     how = []
     if timed:
-        how.append(f"{rounds} interleaved rounds, the time ratio is the median of "
-                   "tesmar time / anchor time")
+        how.append(
+            f"{rounds} interleaved rounds, the time ratio is the median of "
+            "tesmar time / anchor time"
+        )
     if counted:
         how.append("Ir is valgrind's instruction count per call")
     command = "python bench/bench.py" + (" --callgrind" if counted else "")
     lines = [
         f"Measured side by side in one process by `make figures` (`{command}`): "
-        + "; ".join(how) + ".",
+        + "; ".join(how)
+        + ".",
         f"Machine: {env['system']}, {env['cpu']}. Python: {env['python']}. "
         f"Module: {env['module_compiler']}.",
         "",
@@ -437,31 +512,41 @@ def markdown(results: list[Result], env: dict[str, str], rounds: int) -> str:
     for r in results:
         cells = [code_spans(r.pair.name)]
         if timed:
-            cells += ([f"{r.timing.tesmar_ns:.1f}", f"{r.timing.anchor_ns:.1f}",
-                       f"{r.timing.ratio:.2f}"] if r.timing else ["-"] * 3)
+            cells += (
+                [f"{r.timing.tesmar_ns:.1f}", f"{r.timing.anchor_ns:.1f}", f"{r.timing.ratio:.2f}"]
+                if r.timing
+                else ["-"] * 3
+            )
         if counted:
-            cells += ([f"{r.count[0]:.0f}", f"{r.count[1]:.0f}", f"{r.ir_ratio:.2f}"]
-                      if r.count else ["-"] * 3)
+            cells += (
+                [f"{r.count[0]:.0f}", f"{r.count[1]:.0f}", f"{r.ir_ratio:.2f}"]
+                if r.count
+                else ["-"] * 3
+            )
         cells += [f"≤ {r.pair.target:g}", {None: "-", True: "yes", False: "**no**"}[r.holds]]
         lines.append("| " + " | ".join(cells) + " |")
     return "\n".join(lines)
 
 
-def data(results: list[Result], env: dict[str, str], rounds: int,
-         memory_mib: float) -> dict[str, object]:
+def data(
+    results: list[Result], env: dict[str, str], rounds: int, memory_mib: float
+) -> dict[str, object]:
     return {
         "environment": {k: v for k, v in env.items() if k != "module"},
         "rounds": rounds,
         "peak_memory_added_mib": round(memory_mib, 1),
-        "pairs": [{
-            "name": r.pair.name,
-            "target": r.pair.target,
-            "time_ratio": None if r.timing is None else round(r.timing.ratio, 4),
-            "tesmar_ns": None if r.timing is None else round(r.timing.tesmar_ns, 2),
-            "anchor_ns": None if r.timing is None else round(r.timing.anchor_ns, 2),
-            "ir_ratio": None if r.ir_ratio is None else round(r.ir_ratio, 4),
-            "holds": r.holds,
-        } for r in results],
+        "pairs": [
+            {
+                "name": r.pair.name,
+                "target": r.pair.target,
+                "time_ratio": None if r.timing is None else round(r.timing.ratio, 4),
+                "tesmar_ns": None if r.timing is None else round(r.timing.tesmar_ns, 2),
+                "anchor_ns": None if r.timing is None else round(r.timing.anchor_ns, 2),
+                "ir_ratio": None if r.ir_ratio is None else round(r.ir_ratio, 4),
+                "holds": r.holds,
+            }
+            for r in results
+        ],
     }
 
 

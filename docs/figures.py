@@ -32,12 +32,11 @@ import matplotlib
 
 matplotlib.use("svg")
 import matplotlib.pyplot as plt  # noqa: E402  (after choosing the backend)
+import tesmar_math as tm  # noqa: E402
 from matplotlib.axes import Axes  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 from matplotlib.lines import Line2D  # noqa: E402
 from matplotlib.patches import Patch  # noqa: E402
-
-import tesmar_math as tm  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "bench"))
@@ -93,12 +92,15 @@ def accuracy_data(count: int) -> dict[str, dict[str, list[float | None]]]:
     }
     far = {}
     for magnitude in LARGE:
-        samples = [rng.choice((-1.0, 1.0)) * magnitude * (1.0 + rng.random() / 10)
-                   for _ in range(count // 4)]
+        samples = [
+            rng.choice((-1.0, 1.0)) * magnitude * (1.0 + rng.random() / 10)
+            for _ in range(count // 4)
+        ]
         far[f"{magnitude:.0e}"] = [worst(samples, ("cos", "sin"), n) for n in TERMS]
     return {
-        "near": {name: [worst(samples, (name,), n) for n in TERMS]
-                 for name, samples in near.items()},
+        "near": {
+            name: [worst(samples, (name,), n) for n in TERMS] for name, samples in near.items()
+        },
         "far": far,
     }
 
@@ -107,8 +109,14 @@ def plot_lines(axes: Axes, lines: dict[str, list[float | None]], labels: dict[st
     for colour, (key, values) in zip(COLOURS, lines.items()):
         # A raising call (tan, terms=0) leaves a gap; an exact result sits on the floor.
         points = [(n, max(v, 0.3)) for n, v in zip(TERMS, values) if v is not None]
-        axes.plot([n for n, _ in points], [v for _, v in points], marker="o", markersize=3,
-                  color=colour, label=labels[key])
+        axes.plot(
+            [n for n, _ in points],
+            [v for _, v in points],
+            marker="o",
+            markersize=3,
+            color=colour,
+            label=labels[key],
+        )
 
 
 def dress_terms_axis(axes: Axes) -> None:
@@ -117,19 +125,29 @@ def dress_terms_axis(axes: Axes) -> None:
     axes.set_xticks(range(0, TERMS[-1] + 1, 5))
     axes.set_xlabel("terms")
     axes.axvline(DEFAULT_TERMS, color="0.35", linestyle="--", linewidth=1)
-    axes.text(DEFAULT_TERMS + 0.3, 0.97, "default: 20", transform=axes.get_xaxis_transform(),
-              va="top", fontsize=9, color="0.25")
+    axes.text(
+        DEFAULT_TERMS + 0.3,
+        0.97,
+        "default: 20",
+        transform=axes.get_xaxis_transform(),
+        va="top",
+        fontsize=9,
+        color="0.25",
+    )
     axes.grid(True, which="major", color="0.9")
 
 
 def accuracy_figure(data: dict[str, dict[str, list[float | None]]], path: Path) -> None:
-    figure, (near, far) = plt.subplots(1, 2, figsize=(11, 4.6), sharey=True,
-                                       layout="constrained")
-    plot_lines(near, data["near"], {
-        "cos": "cos",
-        "sin": "sin",
-        "tan": f"tan (where |cos x| ≥ {TAN_MIN_COS:g})",
-    })
+    figure, (near, far) = plt.subplots(1, 2, figsize=(11, 4.6), sharey=True, layout="constrained")
+    plot_lines(
+        near,
+        data["near"],
+        {
+            "cos": "cos",
+            "sin": "sin",
+            "tan": f"tan (where |cos x| ≥ {TAN_MIN_COS:g})",
+        },
+    )
     near.set_title("On [−π, π]: the series decides")
     near.set_ylabel("largest error, in ulps of max(|f(x)|, 1)")
     near.legend(loc="lower left", fontsize=9)
@@ -140,15 +158,23 @@ def accuracy_figure(data: dict[str, dict[str, list[float | None]]], path: Path) 
         floor = float(key) * 1e-16 / ULP_OF_ONE
         far.axhline(floor, color=colour, linestyle=":", linewidth=1)
         exponent = round(math.log10(float(key)))
-        far.text(TERMS[-1], floor * 4, f"|x| ≈ $10^{{{exponent}}}$", ha="right", va="bottom",
-                 color=colour, fontsize=9)
+        far.text(
+            TERMS[-1],
+            floor * 4,
+            f"|x| ≈ $10^{{{exponent}}}$",
+            ha="right",
+            va="bottom",
+            color=colour,
+            fontsize=9,
+        )
     far.plot([], [], color="0.4", linestyle=":", label="|x|·1e-16, the reduction's error")
     far.set_title("cos and sin at larger |x|: the reduction decides")
     far.legend(loc="upper left", fontsize=9)
     dress_terms_axis(far)
     far.set_ylim(0.3, 1e22)
-    absolute = far.secondary_yaxis("right", functions=(lambda u: u * ULP_OF_ONE,
-                                                       lambda a: a / ULP_OF_ONE))
+    absolute = far.secondary_yaxis(
+        "right", functions=(lambda u: u * ULP_OF_ONE, lambda a: a / ULP_OF_ONE)
+    )
     absolute.set_ylabel("absolute error (cos, sin)")
     figure.suptitle("tesmar_math.cos / sin / tan against math.cos / sin / tan", fontsize=12)
     save(figure, path)
@@ -205,16 +231,34 @@ def speed_figure(data: dict[str, Any], path: Path) -> None:
     rows = range(len(pairs))
     figure, axes = plt.subplots(figsize=(9, 0.36 * len(pairs) + 1.7), layout="constrained")
     meets, misses = "#4c8bc4", "#e07b39"
-    axes.barh(rows, ratios, height=0.66,
-              color=[meets if r <= t else misses for r, t in zip(ratios, targets)])
+    axes.barh(
+        rows,
+        ratios,
+        height=0.66,
+        color=[meets if r <= t else misses for r, t in zip(ratios, targets)],
+    )
     for row, ratio, target in zip(rows, ratios, targets):
         # Inside the bar's end, unless the target's mark would cover it there.
         inside = not ratio - 0.12 < target < ratio
-        axes.text(ratio + (-0.015 if inside else 0.015), row, f"{ratio:.2f}", va="center",
-                  ha="right" if inside else "left", fontsize=8.5, fontweight="bold",
-                  color="white" if inside else "black")
-    axes.plot(targets, rows, linestyle="none", marker="|", markersize=15, markeredgewidth=2.5,
-              color="black")
+        axes.text(
+            ratio + (-0.015 if inside else 0.015),
+            row,
+            f"{ratio:.2f}",
+            va="center",
+            ha="right" if inside else "left",
+            fontsize=8.5,
+            fontweight="bold",
+            color="white" if inside else "black",
+        )
+    axes.plot(
+        targets,
+        rows,
+        linestyle="none",
+        marker="|",
+        markersize=15,
+        markeredgewidth=2.5,
+        color="black",
+    )
     axes.axvline(1.0, color="0.3", linewidth=1)
     axes.set_yticks(list(rows), [p["name"] for p in pairs], fontsize=9, family="monospace")
     axes.set_ylim(-0.6, len(pairs) - 0.4)
@@ -226,17 +270,26 @@ def speed_figure(data: dict[str, Any], path: Path) -> None:
     handles = [
         Patch(color=meets, label="meets its target"),
         Patch(color=misses, label="misses its target"),
-        Line2D([], [], linestyle="none", marker="|", markersize=12, markeredgewidth=2.5,
-               color="black", label="target"),
+        Line2D(
+            [],
+            [],
+            linestyle="none",
+            marker="|",
+            markersize=12,
+            markeredgewidth=2.5,
+            color="black",
+            label="target",
+        ),
         Line2D([], [], color="0.3", linewidth=1, label="as fast as the anchor"),
     ]
-    figure.legend(handles=handles, loc="outside lower center", ncols=4, fontsize=9,
-                  frameon=False)
+    figure.legend(handles=handles, loc="outside lower center", ncols=4, fontsize=9, frameon=False)
     environment = data["environment"]
     cpu = environment["cpu"].replace("(R)", "").replace("(TM)", "")
     rounds = f"median of {data['rounds']} interleaved rounds, " if data["rounds"] else ""
-    figure.suptitle(f"tesmar_math against the standard library\n"
-                    f"{rounds}{cpu}, {environment['python']}", fontsize=10)
+    figure.suptitle(
+        f"tesmar_math against the standard library\n{rounds}{cpu}, {environment['python']}",
+        fontsize=10,
+    )
     save(figure, path)
 
 
@@ -249,12 +302,21 @@ def save(figure: Figure, path: Path) -> None:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--out", type=Path, default=HERE / "figures",
-                        help="folder for the SVGs (default docs/figures)")
-    parser.add_argument("--speed-data", type=Path, required=True,
-                        help="the JSON written by bench/bench.py --data")
-    parser.add_argument("--readme", type=Path, metavar="FILE",
-                        help="rewrite the accuracy table between the accuracy markers in FILE")
+    parser.add_argument(
+        "--out",
+        type=Path,
+        default=HERE / "figures",
+        help="folder for the SVGs (default docs/figures)",
+    )
+    parser.add_argument(
+        "--speed-data", type=Path, required=True, help="the JSON written by bench/bench.py --data"
+    )
+    parser.add_argument(
+        "--readme",
+        type=Path,
+        metavar="FILE",
+        help="rewrite the accuracy table between the accuracy markers in FILE",
+    )
     parser.add_argument("--quick", action="store_true", help="few samples (a smoke run)")
     options = parser.parse_args()
     plt.rcParams["svg.hashsalt"] = "tesmar_math"

@@ -26,7 +26,9 @@ def session(title: str, *lines: str) -> None:
             print(f"{type(error).__name__}: {error}")
 
 
-print("tesmar_math:", len(tm.__all__), "names;", "constants", tm.number_pi, tm.number_e, tm.infinity)
+print(
+    "tesmar_math:", len(tm.__all__), "names;", "constants", tm.number_pi, tm.number_e, tm.infinity
+)
 
 session(
     "The class wraps one double: a method overwrites it and returns a new instance",

@@ -17,14 +17,16 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import numpy as np
-from hypothesis import example, strategies as st
-
 import tesmar_math as tm
+from hypothesis import example
+from hypothesis import strategies as st
 from tesmar_math import Tesmarmath
 
 STUB_PATH = Path(__file__).resolve().parents[1] / "stubs/tesmar_math-stubs/__init__.pyi"
 STUB = ast.parse(STUB_PATH.read_text())
-STUB_CLASS = next(node for node in STUB.body if isinstance(node, ast.ClassDef) and node.name == "Tesmarmath")
+STUB_CLASS = next(
+    node for node in STUB.body if isinstance(node, ast.ClassDef) and node.name == "Tesmarmath"
+)
 EMPTY = inspect.Parameter.empty
 # The sanitizer run (PYTHONMALLOC=malloc) counts no blocks; it checks memory, so the value
 # properties that run many times more examples than usual run the usual number there.
@@ -41,7 +43,10 @@ def saturate(x, rounding=math.trunc):
     ends stand for everything beyond them."""
     if math.isnan(x):
         return 0
-    return max(-2**63, min(2**63 - 1, rounding(x) if math.isfinite(x) else int(math.copysign(2.0**64, x))))
+    return max(
+        -(2**63),
+        min(2**63 - 1, rounding(x) if math.isfinite(x) else int(math.copysign(2.0**64, x))),
+    )
 
 
 def c_pow(x, y):
@@ -56,8 +61,9 @@ def c_pow(x, y):
 
 def examples(*cases):
     """Hypothesis examples, several to a line: the drawn arguments in order."""
-    return lambda test: functools.reduce(lambda t, case: example(*case)(t) if type(case) is tuple
-                                         else example(case)(t), cases, test)
+    return lambda test: functools.reduce(
+        lambda t, case: example(*case)(t) if type(case) is tuple else example(case)(t), cases, test
+    )
 
 
 class Boom(Exception):
@@ -94,8 +100,10 @@ class Index:
 
 FloatSub, IntSub = (type(t.__name__.title() + "Sub", (t,), {}) for t in (float, int))
 # These hold their items backwards and iterate them forwards: read by index, they would come reversed.
-ListSub, TupleSub = (type(t.__name__.title() + "Sub", (t,), {"__iter__": lambda s: iter(s[::-1])})
-                     for t in (list, tuple))
+ListSub, TupleSub = (
+    type(t.__name__.title() + "Sub", (t,), {"__iter__": lambda s: iter(s[::-1])})
+    for t in (list, tuple)
+)
 
 
 class Seq:
@@ -136,10 +144,21 @@ def list_forms(items, item_forms, code):
     the typecode, contiguous or strided, read from their memory."""
     mixed = [item_forms(v)[i % len(item_forms(v))] for i, v in enumerate(items)]
     backwards = items[::-1]
-    return [list(items), tuple(items), ListSub(backwards), TupleSub(backwards), mixed, tuple(mixed), Seq(items),
-            Seq(items, 0), Seq(items, ValueError), array.array(code, items),
-            memoryview(array.array(code, items)), np.repeat(np.array(items, dtype=code), 2)[::2],
-            np.array(backwards, dtype=code)[::-1]]
+    return [
+        list(items),
+        tuple(items),
+        ListSub(backwards),
+        TupleSub(backwards),
+        mixed,
+        tuple(mixed),
+        Seq(items),
+        Seq(items, 0),
+        Seq(items, ValueError),
+        array.array(code, items),
+        memoryview(array.array(code, items)),
+        np.repeat(np.array(items, dtype=code), 2)[::2],
+        np.array(backwards, dtype=code)[::-1],
+    ]
 
 
 @dataclass(frozen=True, eq=False)
@@ -151,36 +170,97 @@ class Kind:
 
 
 # Ints around the 30-bit digits of CPython's ints, read inline or not.
-EDGES = [s * (2**b + d) for b in (30, 60, 62) for d in (-1, 0, 1) for s in (1, -1)] + [2**63 - 1, -2**63]
+EDGES = [s * (2**b + d) for b in (30, 60, 62) for d in (-1, 0, 1) for s in (1, -1)] + [
+    2**63 - 1,
+    -(2**63),
+]
 FLOATS = st.floats() | st.sampled_from([0.0, -0.0, 0.5, 2.5, 1e300, *map(float, EDGES)])
 INTS = st.integers(-3, 24) | st.sampled_from(EDGES)
 
 
-NOT_SEQUENCE, NOT_REAL = "'{}' object cannot be converted to 'Sequence'", "must be real number, not {}"
+NOT_SEQUENCE, NOT_REAL = (
+    "'{}' object cannot be converted to 'Sequence'",
+    "must be real number, not {}",
+)
 NOT_INT, TOO_BIG = "'{}' object cannot be interpreted as an integer", "int too big to convert"
 TOO_LARGE = "int too large to convert to float"
-BYTE_MAP = mmap.mmap(-1, 1)  # a sequence of bytes objects over a buffer of numbers: read by iteration
+BYTE_MAP = mmap.mmap(
+    -1, 1
+)  # a sequence of bytes objects over a buffer of numbers: read by iteration
 FAILS = (Index(1, boom), Boom, "boom")  # an error of the caller's own passes as it is
-REFUSED_LISTS = (("12", TypeError, "Can't extract `str` to `Vec`"), ({1.0}, TypeError, NOT_SEQUENCE.format("set")),
-                 ({1: 2}, TypeError, NOT_SEQUENCE.format("dict")), (FailingIter([4]), Boom, "boom"),
-                 (iter([1.0]), TypeError, NOT_SEQUENCE.format("list_iterator")))
-REAL = Kind(1.5, FLOATS, real_forms, (("x", TypeError, NOT_REAL.format("str")), (10**400, OverflowError, TOO_LARGE),
-                                      (None, TypeError, NOT_REAL.format("NoneType")), FAILS))
-INT = Kind(3, INTS, int_forms, ((2.5, TypeError, NOT_INT.format("float")), ("3", TypeError, NOT_INT.format("str")),
-                                (2**63, OverflowError, TOO_BIG), (-2**63 - 1, OverflowError, TOO_BIG), FAILS))
-COUNT = Kind(5, st.integers(0, 40) | st.sampled_from([2**30, 2**60, 2**64 - 1]), int_forms, (
-    (2.0, TypeError, NOT_INT.format("float")), (None, TypeError, NOT_INT.format("NoneType")),
-    (-1, OverflowError, "can't convert negative int to unsigned"), (2**64, OverflowError, TOO_BIG), FAILS))
-NUMBERS = Kind([3.0, 1.5, 2.0], st.lists(FLOATS, max_size=5), lambda items: list_forms(items, real_forms, "d"),
-               REFUSED_LISTS + (([1.0, "x"], TypeError, NOT_REAL.format("str")), ([1.0, Real(1.0, boom)], Boom, "boom"),
-                                ([1.0, 10**400], OverflowError, TOO_LARGE),
-                                (BYTE_MAP, TypeError, NOT_REAL.format("bytes"))))
-INTEGERS = Kind([1200, 1800, -800], st.lists(INTS, max_size=5), lambda items: list_forms(items, int_forms, "q"),
-                REFUSED_LISTS + (([7, 2.0], TypeError, NOT_INT.format("float")), ([1, Index(1, boom)], Boom, "boom"),
-                                 ([1, 2**63], OverflowError, TOO_BIG), (BYTE_MAP, TypeError, NOT_INT.format("bytes")),
-                                 (array.array("d", [7.0]), TypeError, NOT_INT.format("float"))))
-ANNOTATIONS = {"SupportsFloat | SupportsIndex": REAL, "SupportsIndex": INT,
-               "_Numbers": NUMBERS, "_Integers": INTEGERS}
+REFUSED_LISTS = (
+    ("12", TypeError, "Can't extract `str` to `Vec`"),
+    ({1.0}, TypeError, NOT_SEQUENCE.format("set")),
+    ({1: 2}, TypeError, NOT_SEQUENCE.format("dict")),
+    (FailingIter([4]), Boom, "boom"),
+    (iter([1.0]), TypeError, NOT_SEQUENCE.format("list_iterator")),
+)
+REAL = Kind(
+    1.5,
+    FLOATS,
+    real_forms,
+    (
+        ("x", TypeError, NOT_REAL.format("str")),
+        (10**400, OverflowError, TOO_LARGE),
+        (None, TypeError, NOT_REAL.format("NoneType")),
+        FAILS,
+    ),
+)
+INT = Kind(
+    3,
+    INTS,
+    int_forms,
+    (
+        (2.5, TypeError, NOT_INT.format("float")),
+        ("3", TypeError, NOT_INT.format("str")),
+        (2**63, OverflowError, TOO_BIG),
+        (-(2**63) - 1, OverflowError, TOO_BIG),
+        FAILS,
+    ),
+)
+COUNT = Kind(
+    5,
+    st.integers(0, 40) | st.sampled_from([2**30, 2**60, 2**64 - 1]),
+    int_forms,
+    (
+        (2.0, TypeError, NOT_INT.format("float")),
+        (None, TypeError, NOT_INT.format("NoneType")),
+        (-1, OverflowError, "can't convert negative int to unsigned"),
+        (2**64, OverflowError, TOO_BIG),
+        FAILS,
+    ),
+)
+NUMBERS = Kind(
+    [3.0, 1.5, 2.0],
+    st.lists(FLOATS, max_size=5),
+    lambda items: list_forms(items, real_forms, "d"),
+    REFUSED_LISTS
+    + (
+        ([1.0, "x"], TypeError, NOT_REAL.format("str")),
+        ([1.0, Real(1.0, boom)], Boom, "boom"),
+        ([1.0, 10**400], OverflowError, TOO_LARGE),
+        (BYTE_MAP, TypeError, NOT_REAL.format("bytes")),
+    ),
+)
+INTEGERS = Kind(
+    [1200, 1800, -800],
+    st.lists(INTS, max_size=5),
+    lambda items: list_forms(items, int_forms, "q"),
+    REFUSED_LISTS
+    + (
+        ([7, 2.0], TypeError, NOT_INT.format("float")),
+        ([1, Index(1, boom)], Boom, "boom"),
+        ([1, 2**63], OverflowError, TOO_BIG),
+        (BYTE_MAP, TypeError, NOT_INT.format("bytes")),
+        (array.array("d", [7.0]), TypeError, NOT_INT.format("float")),
+    ),
+)
+ANNOTATIONS = {
+    "SupportsFloat | SupportsIndex": REAL,
+    "SupportsIndex": INT,
+    "_Numbers": NUMBERS,
+    "_Integers": INTEGERS,
+}
 
 
 @dataclass(frozen=True)
@@ -193,11 +273,21 @@ class Entry:
 
     @property
     def call_name(self):
-        return f"Tesmarmath.{self.name}()" if self.method or self.name == "__new__" else f"{self.name}()"
+        return (
+            f"Tesmarmath.{self.name}()"
+            if self.method or self.name == "__new__"
+            else f"{self.name}()"
+        )
 
     @property
     def reads(self):  # shared access: the stored number is only read
-        return self.method and self.name in ("get_number", "is_positive", "is_negative", "is_even", "is_odd")
+        return self.method and self.name in (
+            "get_number",
+            "is_positive",
+            "is_negative",
+            "is_even",
+            "is_odd",
+        )
 
     def on(self, receiver):
         """The callable itself, a method bound to the receiver."""
@@ -214,11 +304,20 @@ class Entry:
 
 def read_stub(node, method):
     args = node.args.args[1:] if method or node.name == "__new__" else node.args.args
-    defaults = [EMPTY] * (len(args) - len(node.args.defaults)) + [ast.literal_eval(d) for d in node.args.defaults]
-    params = tuple((a.arg, COUNT if default is not EMPTY else ANNOTATIONS[ast.unparse(a.annotation)], default)
-                   for a, default in zip(args, defaults))
-    return Entry(node.name, method and node.name != "__new__", params, ast.unparse(node.returns),
-                 ast.get_docstring(node))
+    defaults = [EMPTY] * (len(args) - len(node.args.defaults)) + [
+        ast.literal_eval(d) for d in node.args.defaults
+    ]
+    params = tuple(
+        (a.arg, COUNT if default is not EMPTY else ANNOTATIONS[ast.unparse(a.annotation)], default)
+        for a, default in zip(args, defaults)
+    )
+    return Entry(
+        node.name,
+        method and node.name != "__new__",
+        params,
+        ast.unparse(node.returns),
+        ast.get_docstring(node),
+    )
 
 
 FUNCTIONS = [read_stub(n, False) for n in STUB.body if isinstance(n, ast.FunctionDef)]
@@ -240,9 +339,10 @@ def paths(entry):
         yield "twice", lambda: call(*sample, **{names[0]: sample[0]}), sample
     for i, (name, kind, _) in enumerate(entry.params):
         for j, value in enumerate([*(v for v, _, _ in kind.refused), *kind.forms(kind.sample)]):
-            args = (*sample[:i], value, *sample[i + 1:])
+            args = (*sample[:i], value, *sample[i + 1 :])
             yield f"{name} {j}", lambda args=args: call(*args), args
     if entry.method:
+
         def reenter():
             try:
                 getattr(t, entry.name)(*sample)
@@ -255,25 +355,55 @@ def paths(entry):
 
 
 OPERATION_ERRORS = {  # the operations' own failures, and their longest paths
-    "text form": [lambda: [f(Tesmarmath(x)) for f in (repr, str) for x in (0.1, -0.0, math.nan, 1e300, 5e-324)]],
-    "division": [lambda: tm.div_of([1.0, -0.0]), lambda: Tesmarmath(1.0).div_of([0.0]),
-                 lambda: tm.int_div_of([1, 0]), lambda: Tesmarmath(1.0).int_div_of([0]),
-                 lambda: tm.int_div_of([-2**63, -1]), lambda: Tesmarmath(-1e300).int_div_of([-1])],
-    "roots and factorials": [lambda: tm.square_root(-1.0), lambda: Tesmarmath(-1.0).square_root(),
-                             lambda: tm.factorial(-1), lambda: tm.factorial(21), lambda: Tesmarmath(-1.0).factorial(),
-                             lambda: Tesmarmath(34.0).factorial()],
-    "towers": [lambda: tm.tetration(2.0, -1), lambda: tm.tetration(2.0, 5), lambda: Tesmarmath(2.0).tetration(-1),
-               lambda: Tesmarmath(2.0).tetration(5), lambda: tm.tetration(0.5, 2**63 - 1),
-               lambda: Tesmarmath(0.01).tetration(2**62)],
-    "gcd": [lambda: tm.gcd_with_int([]), lambda: tm.gcd_with_float(()), lambda: Tesmarmath(1.0).gcd_with_int([]),
-            lambda: Tesmarmath(1.0).gcd_with_float([])],
-    "series": [lambda: tm.tan(math.pi / 2), lambda: tm.tan(1.0, 0), lambda: Tesmarmath(math.pi / 2).tan(),
-               lambda: tm.cos(math.nan, 2**64 - 1), lambda: Tesmarmath(3e19).sin(2**64 - 1)],
+    "text form": [
+        lambda: [
+            f(Tesmarmath(x)) for f in (repr, str) for x in (0.1, -0.0, math.nan, 1e300, 5e-324)
+        ]
+    ],
+    "division": [
+        lambda: tm.div_of([1.0, -0.0]),
+        lambda: Tesmarmath(1.0).div_of([0.0]),
+        lambda: tm.int_div_of([1, 0]),
+        lambda: Tesmarmath(1.0).int_div_of([0]),
+        lambda: tm.int_div_of([-(2**63), -1]),
+        lambda: Tesmarmath(-1e300).int_div_of([-1]),
+    ],
+    "roots and factorials": [
+        lambda: tm.square_root(-1.0),
+        lambda: Tesmarmath(-1.0).square_root(),
+        lambda: tm.factorial(-1),
+        lambda: tm.factorial(21),
+        lambda: Tesmarmath(-1.0).factorial(),
+        lambda: Tesmarmath(34.0).factorial(),
+    ],
+    "towers": [
+        lambda: tm.tetration(2.0, -1),
+        lambda: tm.tetration(2.0, 5),
+        lambda: Tesmarmath(2.0).tetration(-1),
+        lambda: Tesmarmath(2.0).tetration(5),
+        lambda: tm.tetration(0.5, 2**63 - 1),
+        lambda: Tesmarmath(0.01).tetration(2**62),
+    ],
+    "gcd": [
+        lambda: tm.gcd_with_int([]),
+        lambda: tm.gcd_with_float(()),
+        lambda: Tesmarmath(1.0).gcd_with_int([]),
+        lambda: Tesmarmath(1.0).gcd_with_float([]),
+    ],
+    "series": [
+        lambda: tm.tan(math.pi / 2),
+        lambda: tm.tan(1.0, 0),
+        lambda: Tesmarmath(math.pi / 2).tan(),
+        lambda: tm.cos(math.nan, 2**64 - 1),
+        lambda: Tesmarmath(3e19).sin(2**64 - 1),
+    ],
 }
 # Every path of every callable, by its owner: what the leak sweep and the
 # allocation failures run.
 PATHS = {repr(e): list(paths(e)) for e in EVERY} | {
-    k: [(f"{k} {i}", call, ()) for i, call in enumerate(calls)] for k, calls in OPERATION_ERRORS.items()}
+    k: [(f"{k} {i}", call, ()) for i, call in enumerate(calls)]
+    for k, calls in OPERATION_ERRORS.items()
+}
 
 
 def outcome(call, *args, **kwargs):

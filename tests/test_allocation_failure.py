@@ -5,7 +5,6 @@ constructor) as MemoryError; a receiver holds its old or its new number and
 its flag ends free; the interpreter carries on."""
 
 import pytest
-
 import tesmar_math as tm
 from registry import METHODS, PATHS, FloatSub, IntSub, Real, Tesmarmath, key, outcome
 
@@ -43,7 +42,10 @@ def failing(capi, call, start):
 def ending(got, usual, panic):
     if got == (panic, ("Python API call failed",)):
         return "panic"
-    if got[0] in (MemoryError, SystemError):  # SystemError: the interpreter's own, under the same failure
+    if got[0] in (
+        MemoryError,
+        SystemError,
+    ):  # SystemError: the interpreter's own, under the same failure
         return "memory"
     assert got == usual or "<failed to extract type name>" in str(got[1]), got
     return "as usual"
@@ -56,8 +58,11 @@ def panic(capi):
 
 
 def runs_no_python_code(arguments):
-    return all((type(a).__module__ == "builtins" or type(a) in (FloatSub, IntSub))
-               and runs_no_python_code(a if type(a) in (list, tuple) else ()) for a in arguments)
+    return all(
+        (type(a).__module__ == "builtins" or type(a) in (FloatSub, IntSub))
+        and runs_no_python_code(a if type(a) in (list, tuple) else ())
+        for a in arguments
+    )
 
 
 @pytest.mark.parametrize("owner", PATHS)
@@ -80,14 +85,24 @@ def test_a_receiver_keeps_its_old_or_new_number_and_ends_free(capi, panic, entry
     for start in STARTS:
         t = Tesmarmath(3.5)
         ending(failing(capi, lambda: getattr(t, entry.name)(*args), start), usual, panic)
-        assert key(t.get_number()) in (key(3.5), key(after.get_number()))  # stored before the result is made
+        assert key(t.get_number()) in (
+            key(3.5),
+            key(after.get_number()),
+        )  # stored before the result is made
         assert key(t.mult_of([]).get_number()) == key(t.get_number())
 
 
 def test_panic_exception(capi, panic, capfd):
-    assert (panic.__module__, panic.__name__, panic.__bases__) == ("vorn_runtime", "PanicException", (BaseException,))
+    assert (panic.__module__, panic.__name__, panic.__bases__) == (
+        "vorn_runtime",
+        "PanicException",
+        (BaseException,),
+    )
     assert failing(capi, Tesmarmath(2.0).cube, 0) == (panic, ("Python API call failed",))
-    assert "BaseException" in panic.__doc__ and "tesmar_math: internal failure" in capfd.readouterr().err
+    assert (
+        "BaseException" in panic.__doc__
+        and "tesmar_math: internal failure" in capfd.readouterr().err
+    )
 
     class Panics:
         def __float__(self):
@@ -96,4 +111,6 @@ def test_panic_exception(capi, panic, capfd):
     with pytest.raises(panic) as caught:
         tm.square(Panics())  # passed on as a panic, not wrapped as a conversion error
     assert caught.value.args == ("from a callback",) and "PanicException" in capfd.readouterr().err
-    assert not issubclass(panic, Exception) and Tesmarmath(1.0).sum_of([Real(2.0)]).get_number() == 3.0
+    assert (
+        not issubclass(panic, Exception) and Tesmarmath(1.0).sum_of([Real(2.0)]).get_number() == 3.0
+    )

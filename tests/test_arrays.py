@@ -10,10 +10,10 @@ import sys
 
 import numpy as np
 import pytest
-from hypothesis import given, strategies as st
-from hypothesis.extra import numpy as hnp
-
 import tesmar_math as tm
+from hypothesis import given
+from hypothesis import strategies as st
+from hypothesis.extra import numpy as hnp
 from registry import FLOATS, FUNCTIONS, INTEGERS, METHODS, NUMBERS, Seq, Tesmarmath, key, outcome
 
 LISTS = [e for e in FUNCTIONS + METHODS if e.params and e.params[0][1] in (NUMBERS, INTEGERS)]
@@ -24,30 +24,44 @@ OTHER_DTYPES = ("?", "e", ">f8", "<i4" if sys.byteorder == "big" else ">i4", "c1
 
 @st.composite
 def buffers(draw):
-    code, host = draw(st.sampled_from([*CODES, *OTHER_DTYPES])), draw(st.sampled_from(["array", "view", "2-D", ""]))
-    made = draw(hnp.arrays(np.dtype(code), st.integers(0, 6), elements=FLOATS if code == "O" else None))
-    made = made[::draw(st.sampled_from([1, 1, 2, -1, -2]))]
+    code, host = (
+        draw(st.sampled_from([*CODES, *OTHER_DTYPES])),
+        draw(st.sampled_from(["array", "view", "2-D", ""])),
+    )
+    made = draw(
+        hnp.arrays(np.dtype(code), st.integers(0, 6), elements=FLOATS if code == "O" else None)
+    )
+    made = made[:: draw(st.sampled_from([1, 1, 2, -1, -2]))]
     if host == "array" and code in CODES:
         return array.array(code, made.tolist())
     if host == "2-D":
         return made.reshape(1, -1)  # iterates rows, which are no numbers
-    return memoryview(made) if host == "view" and code in CODES + "?e" else made  # views iterate these only
+    return (
+        memoryview(made) if host == "view" and code in CODES + "?e" else made
+    )  # views iterate these only
 
 
 @pytest.mark.filterwarnings("ignore::numpy.exceptions.ComplexWarning")  # complex __float__
-@given(buffers() | st.binary(max_size=6).flatmap(lambda b: st.sampled_from([b, bytearray(b)])), FLOATS)
+@given(
+    buffers() | st.binary(max_size=6).flatmap(lambda b: st.sampled_from([b, bytearray(b)])), FLOATS
+)
 def test_buffer_reads_like_its_items(buffer, stored):
     items = list(buffer)
     for entry in LISTS:
         read, iterated = Tesmarmath(stored), Tesmarmath(stored)
         assert (outcome(entry.on(read), buffer), key(read.get_number())) == (
-            outcome(entry.on(iterated), items), key(iterated.get_number())), entry
+            outcome(entry.on(iterated), items),
+            key(iterated.get_number()),
+        ), entry
 
 
 def test_large_integers_convert_as_float_does():
     values = [2**63 - 1, -(2**63), 2**53 + 1, 2**64 - 1, 2**63 + 2**11 + 1]
-    for made in (np.array(values[:3]), np.array(values[3:], dtype="u8"),
-                 array.array("Q", values[3:])):
+    for made in (
+        np.array(values[:3]),
+        np.array(values[3:], dtype="u8"),
+        array.array("Q", values[3:]),
+    ):
         assert tm.sum_of(made) == sum(float(v) for v in made)
     assert tm.gcd_with_int(np.array([2**63 - 1], dtype="u8")) == 2**63 - 1
     with pytest.raises(OverflowError):
@@ -98,5 +112,7 @@ def test_a_list_too_long_to_hold_is_memory_error():
             tm.sum_of(endless())
         except MemoryError:
             print("MemoryError", tm.sum_of([1.0, 2.0]))"""
-    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    run = subprocess.run(
+        [sys.executable, "-c", script], capture_output=True, text=True, timeout=120
+    )
     assert run.stdout.split() == ["MemoryError", "3.0"], run.stderr

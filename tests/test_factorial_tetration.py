@@ -10,9 +10,9 @@ import threading
 import time
 
 import pytest
-from hypothesis import assume, given, strategies as st
-
 import tesmar_math as tm
+from hypothesis import assume, given
+from hypothesis import strategies as st
 from registry import FLOATS, Tesmarmath, c_pow, examples, key, outcome
 
 NEGATIVE = (ValueError, ("The factorial of a negative number is not defined.",))
@@ -20,9 +20,15 @@ E_ROOT = math.exp(1 / math.e)  # towers of bases near it or near e**-e creep for
 CREEPING = [math.nextafter(E_ROOT, 2), math.exp(-math.e)]
 
 
-@given(n=st.integers(-2**63, 2**63 - 1) | st.integers(-2, 24))
+@given(n=st.integers(-(2**63), 2**63 - 1) | st.integers(-2, 24))
 def test_function_factorial_is_64_bit(n):
-    want = NEGATIVE if n < 0 else (ValueError, ("Factorial overflow",)) if n > 20 else (int, math.factorial(n))
+    want = (
+        NEGATIVE
+        if n < 0
+        else (ValueError, ("Factorial overflow",))
+        if n > 20
+        else (int, math.factorial(n))
+    )
     assert outcome(tm.factorial, n) == want
 
 
@@ -30,8 +36,13 @@ def test_function_factorial_is_64_bit(n):
 @examples(33.99, -0.5, math.nan, math.inf, -math.inf, 1e300, -1e300)
 def test_method_factorial_truncates_to_128_bits(x):
     n = 0 if math.isnan(x) else math.trunc(x) if math.isfinite(x) else x
-    want = NEGATIVE if n < 0 else (ValueError, ("Factorial overflow.",)) if n > 33 else (
-        Tesmarmath, key(float(math.factorial(n))))
+    want = (
+        NEGATIVE
+        if n < 0
+        else (ValueError, ("Factorial overflow.",))
+        if n > 33
+        else (Tesmarmath, key(float(math.factorial(n))))
+    )
     assert outcome(Tesmarmath(x).factorial) == want
 
 
@@ -59,18 +70,39 @@ def tower(b, h):
     if n < len(values):
         return float, key(values[n])
     if start is None:
-        return (ValueError, ("The result is too big (infinity)",)) if len(values) < 200_000 else None
+        return (
+            (ValueError, ("The result is too big (infinity)",)) if len(values) < 200_000 else None
+        )
     return float, key(values[start + (n - start) % (len(values) - start)])
 
 
-bases = st.sampled_from([0.01, 0.3, 0.5, 1.2, 1.44, 0.066, -0.5, -1.0, 2.0, 3.0, 5e-324, *CREEPING]) | st.floats(
-    0, E_ROOT) | st.floats(0.05, 0.08) | FLOATS
-heights = st.integers(-3, 3000) | st.sampled_from([2**16, 2**16 + 1, 99_999, 2**62, 2**62 + 1, 2**63 - 1])
+bases = (
+    st.sampled_from([0.01, 0.3, 0.5, 1.2, 1.44, 0.066, -0.5, -1.0, 2.0, 3.0, 5e-324, *CREEPING])
+    | st.floats(0, E_ROOT)
+    | st.floats(0.05, 0.08)
+    | FLOATS
+)
+heights = st.integers(-3, 3000) | st.sampled_from(
+    [2**16, 2**16 + 1, 99_999, 2**62, 2**62 + 1, 2**63 - 1]
+)
 
 
 @given(b=bases, h=heights)
-@examples((math.nan, 0), (math.inf, 1), (2.0, 4), (3.0, 3), (2.0, 5), (-2.0, 3), (1.44, 245), (0.01, 55),
-          (0.01, 2**62 + 1), (0.066, 2**62 + 1), (0.05, 2**62), (-1.0, 2**63 - 1), (2.0, 2**62))
+@examples(
+    (math.nan, 0),
+    (math.inf, 1),
+    (2.0, 4),
+    (3.0, 3),
+    (2.0, 5),
+    (-2.0, 3),
+    (1.44, 245),
+    (0.01, 55),
+    (0.01, 2**62 + 1),
+    (0.066, 2**62 + 1),
+    (0.05, 2**62),
+    (-1.0, 2**63 - 1),
+    (2.0, 2**62),
+)
 def test_tetration_is_the_plain_loop(b, h):
     want = tower(b, h)
     assume(want is not None)  # no repeat within reach of the oracle
@@ -121,4 +153,6 @@ def test_a_tower_on_another_thread_runs_through_signals():
         worker.join()
     finally:
         signal.signal(signal.SIGALRM, previous)
-    assert len(ran) == 2 and want in ran and True in ran  # in this order unless the machine is very slow
+    assert (
+        len(ran) == 2 and want in ran and True in ran
+    )  # in this order unless the machine is very slow

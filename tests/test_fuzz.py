@@ -9,12 +9,20 @@ from decimal import Decimal
 from fractions import Fraction
 
 import pytest
-from hypothesis import given, settings, strategies as st
-
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from registry import BY_NAME, EMPTY, FLOATS, INTS, STUB_PATH, FloatSub, IntSub, Tesmarmath, key
 
-DOCUMENTED = " ".join(STUB_PATH.read_text().split())  # the stub names every message an operation raises
-INNER = {"get_number": True, "__repr__": True, "is_odd": True, "square": False, "cos": False}  # name: reads?
+DOCUMENTED = " ".join(
+    STUB_PATH.read_text().split()
+)  # the stub names every message an operation raises
+INNER = {
+    "get_number": True,
+    "__repr__": True,
+    "is_odd": True,
+    "square": False,
+    "cos": False,
+}  # name: reads?
 RAISED, MET, RECEIVER = [], [], [None]
 
 
@@ -60,23 +68,65 @@ class Sequence:
 
 
 Iterable = type("Iterable", (Sequence,), {"__iter__": lambda self: act(self.plan)})
-ODD = st.sampled_from([1j, Decimal("1.5"), Fraction(1, 3), Fraction(10**400), bytearray(b"\x01"), object(), None,
-                       "3", b"\xff", [], {}, set(), range(2), FloatSub(2.5), IntSub(-2**63), True])
-plans = (st.tuples(st.just("return"), FLOATS | INTS | ODD)
-         | st.tuples(st.just("raise"), st.sampled_from([ValueError, TypeError, type("Sub", (TypeError,), {}),
-                                                        OverflowError, StopIteration, KeyboardInterrupt]))
-         | st.tuples(st.just("call"), st.tuples(st.sampled_from(sorted(INNER)), st.booleans())))
-callback = st.builds(Number, st.tuples(st.just("call"), st.tuples(st.sampled_from(sorted(INNER)), st.booleans())))
+ODD = st.sampled_from(
+    [
+        1j,
+        Decimal("1.5"),
+        Fraction(1, 3),
+        Fraction(10**400),
+        bytearray(b"\x01"),
+        object(),
+        None,
+        "3",
+        b"\xff",
+        [],
+        {},
+        set(),
+        range(2),
+        FloatSub(2.5),
+        IntSub(-(2**63)),
+        True,
+    ]
+)
+plans = (
+    st.tuples(st.just("return"), FLOATS | INTS | ODD)
+    | st.tuples(
+        st.just("raise"),
+        st.sampled_from(
+            [
+                ValueError,
+                TypeError,
+                type("Sub", (TypeError,), {}),
+                OverflowError,
+                StopIteration,
+                KeyboardInterrupt,
+            ]
+        ),
+    )
+    | st.tuples(st.just("call"), st.tuples(st.sampled_from(sorted(INNER)), st.booleans()))
+)
+callback = st.builds(
+    Number, st.tuples(st.just("call"), st.tuples(st.sampled_from(sorted(INNER)), st.booleans()))
+)
 scalars = FLOATS | INTS | ODD | st.builds(Number, plans) | st.builds(Tesmarmath, FLOATS)
 items = st.lists(scalars, max_size=5)
-hostile = (scalars | items | items.map(tuple) | st.binary(max_size=3) | st.text(max_size=2) | items.map(iter)
-           | st.builds(Sequence, items, plans, st.integers(-1, 5), plans)
-           | st.builds(Iterable, items, plans, st.just(0), plans))
+hostile = (
+    scalars
+    | items
+    | items.map(tuple)
+    | st.binary(max_size=3)
+    | st.text(max_size=2)
+    | items.map(iter)
+    | st.builds(Sequence, items, plans, st.integers(-1, 5), plans)
+    | st.builds(Iterable, items, plans, st.just(0), plans)
+)
 
 
 def any_form(kind):
     """A value of the kind by one of its routes, drawn by index: arrays cannot be hashed."""
-    return kind.values.map(kind.forms).flatmap(lambda f: st.integers(0, len(f) - 1).map(f.__getitem__))
+    return kind.values.map(kind.forms).flatmap(
+        lambda f: st.integers(0, len(f) - 1).map(f.__getitem__)
+    )
 
 
 @st.composite
@@ -85,13 +135,25 @@ def arguments(draw, entry):
     its kind or hostile; sometimes any shape at all."""
     names = [n for n, _, _ in entry.params]
     if draw(st.integers(0, 3)) == 0:
-        return (tuple(draw(st.lists(hostile, max_size=3))),
-                draw(st.dictionaries(st.sampled_from([*names, "x", "é"]), hostile, max_size=2)))
+        return (
+            tuple(draw(st.lists(hostile, max_size=3))),
+            draw(st.dictionaries(st.sampled_from([*names, "x", "é"]), hostile, max_size=2)),
+        )
     count = draw(st.integers(sum(d is EMPTY for *_, d in entry.params), len(names)))
-    chosen = [draw(st.sampled_from([
-        hostile, st.lists(callback | FLOATS, min_size=1, max_size=3) if isinstance(kind.sample, list) else callback,
-        *[any_form(kind)] * 2]).flatmap(lambda s: s))
-        for _, kind, _ in entry.params[:count]]
+    chosen = [
+        draw(
+            st.sampled_from(
+                [
+                    hostile,
+                    st.lists(callback | FLOATS, min_size=1, max_size=3)
+                    if isinstance(kind.sample, list)
+                    else callback,
+                    *[any_form(kind)] * 2,
+                ]
+            ).flatmap(lambda s: s)
+        )
+        for _, kind, _ in entry.params[:count]
+    ]
     split = draw(st.integers(0, count))
     return tuple(chosen[:split]), dict(zip(names[split:count], chosen[split:]))
 
@@ -100,9 +162,11 @@ def documented(error, entry):
     message = str(error)
     if type(error) is TypeError:
         return message.startswith(entry.call_name + " ") or any(
-            message.startswith(f"argument '{name}': ") for name, _, _ in entry.params)
-    return type(error) is OverflowError or (type(error) in (ValueError, ZeroDivisionError)
-                                            and f'"{message}"' in DOCUMENTED)
+            message.startswith(f"argument '{name}': ") for name, _, _ in entry.params
+        )
+    return type(error) is OverflowError or (
+        type(error) in (ValueError, ZeroDivisionError) and f'"{message}"' in DOCUMENTED
+    )
 
 
 @pytest.mark.parametrize("name", BY_NAME)
@@ -118,9 +182,13 @@ def test_hostile_calls(name, data, stored):
         result = entry.on(t)(*args, **kwargs)
     except BaseException as error:  # noqa: BLE001
         assert any(error is raised for raised in RAISED) or documented(error, entry), repr(error)
-        assert not entry.method or key(t.get_number()) == key(stored), "a failed call changed its receiver"
+        assert not entry.method or key(t.get_number()) == key(stored), (
+            "a failed call changed its receiver"
+        )
     else:
-        assert type(result) is {"float": float, "int": int, "bool": bool}.get(entry.returns, Tesmarmath)
+        assert type(result) is {"float": float, "int": int, "bool": bool}.get(
+            entry.returns, Tesmarmath
+        )
         if entry.returns == "Tesmarmath":
             assert result is not t and key(result.get_number()) == key(t.get_number())
         elif entry.method:

@@ -8,7 +8,6 @@ import ctypes
 import sys
 
 import pytest
-
 from registry import PATHS, SANITIZER_RUN, Index, Real
 
 ROUNDS = 400
@@ -23,8 +22,21 @@ def repeat(call, rounds):
 
 
 class MallInfo2(ctypes.Structure):  # glibc's struct mallinfo2
-    _fields_ = [(name, ctypes.c_size_t) for name in ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks",
-                                                       "fsmblks", "uordblks", "fordblks", "keepcost")]
+    _fields_ = [
+        (name, ctypes.c_size_t)
+        for name in (
+            "arena",
+            "ordblks",
+            "smblks",
+            "hblks",
+            "hblkhd",
+            "usmblks",
+            "fsmblks",
+            "uordblks",
+            "fordblks",
+            "keepcost",
+        )
+    ]
 
 
 mallinfo2 = ctypes.CDLL(None).mallinfo2
@@ -58,4 +70,6 @@ def test_no_leak(owner):
         assert growth(call, sys.getallocatedblocks) < ROUNDS // 10, label
         native = growth(call, lambda: mallinfo2().uordblks + mallinfo2().hblkhd)
         assert native < ROUNDS * 4, f"{label}: the native heap grew by {native} bytes"
-        assert [sys.getrefcount(o) for o in objects] == counts, f"{label}: a reference was kept or lost"
+        assert [sys.getrefcount(o) for o in objects] == counts, (
+            f"{label}: a reference was kept or lost"
+        )

@@ -4,9 +4,9 @@ through __float__ or __index__, in any accepted sequence, by position or by
 keyword; and a function and its method agree where they are meant to."""
 
 import pytest
-from hypothesis import given, settings, strategies as st
-
 import tesmar_math as tm
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from registry import BY_NAME, FLOATS, INTEGERS, NUMBERS, Tesmarmath, key, outcome
 
 FEW = settings(max_examples=max(20, settings().max_examples // 10))
@@ -32,8 +32,11 @@ def test_every_route_to_a_value_gives_the_same_outcome(name, data, stored):
     assert run(entry, stored, **dict(zip(names, exact))) == want
     for i, (_, kind, _) in enumerate(entry.params):
         for form in kind.forms(exact[i]):
-            assert run(entry, stored, *exact[:i], form, *exact[i + 1:]) == want, form
-            assert run(entry, stored, *exact[:i], **dict(zip(names[i:], (form, *exact[i + 1:])))) == want
+            assert run(entry, stored, *exact[:i], form, *exact[i + 1 :]) == want, form
+            assert (
+                run(entry, stored, *exact[:i], **dict(zip(names[i:], (form, *exact[i + 1 :]))))
+                == want
+            )
 
 
 def agree(function, method):
@@ -44,8 +47,22 @@ def agree(function, method):
     return function[1] == method[1]
 
 
-@pytest.mark.parametrize("name", ["square", "cube", "power", "square_root", "cube_root", "tetration",
-                                  "is_positive", "is_negative", "cos", "sin", "tan"])
+@pytest.mark.parametrize(
+    "name",
+    [
+        "square",
+        "cube",
+        "power",
+        "square_root",
+        "cube_root",
+        "tetration",
+        "is_positive",
+        "is_negative",
+        "cos",
+        "sin",
+        "tan",
+    ],
+)
 @FEW
 @given(data=st.data(), x=FLOATS)
 def test_function_and_method_agree_on_one_number(name, data, x):
@@ -53,7 +70,10 @@ def test_function_and_method_agree_on_one_number(name, data, x):
     rest = data.draw(values(entry))
     if name in ("cos", "sin", "tan") and rest[0] == 0:
         rest = ()  # no terms at all is where the two differ
-    function, method = outcome(getattr(tm, name), x, *rest), outcome(getattr(Tesmarmath(x), name), *rest)
+    function, method = (
+        outcome(getattr(tm, name), x, *rest),
+        outcome(getattr(Tesmarmath(x), name), *rest),
+    )
     assert agree(function, method)
     if function[0] is ValueError:
         assert function == method  # the same message on both

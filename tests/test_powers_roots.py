@@ -7,9 +7,9 @@ import struct
 from fractions import Fraction
 
 import pytest
-from hypothesis import given, settings, strategies as st
-
 import tesmar_math as tm
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from registry import FLOATS, SANITIZER_RUN, Tesmarmath, c_pow, examples, key, outcome
 
 NEGATIVE = (ValueError, ("Cannot calculate square root of a negative number",))
@@ -26,9 +26,14 @@ def test_powers_and_square_root_follow_python_arithmetic(x, y):
 
 def test_power_of_2_is_two_to_the_stored_number():
     for n in range(-1074, 1030):
-        assert Tesmarmath(n).power_of_2().get_number() == (math.ldexp(1.0, n) if n < 1024 else math.inf)
+        assert Tesmarmath(n).power_of_2().get_number() == (
+            math.ldexp(1.0, n) if n < 1024 else math.inf
+        )
     assert [key(Tesmarmath(x).power_of_2().get_number()) for x in (math.nan, -math.inf, -0.0)] == [
-        key(math.nan), key(0.0), key(1.0)]
+        key(math.nan),
+        key(0.0),
+        key(1.0),
+    ]
 
 
 def is_nearest_cube_root(x, y):
@@ -48,7 +53,9 @@ def near_midpoint_cubes(draw):
     return draw(st.sampled_from([x, math.nextafter(x, 0.0), math.nextafter(x, math.inf)]))
 
 
-every_finite = st.integers(1, 0x7FEFFFFFFFFFFFFF).map(lambda b: struct.unpack("<d", struct.pack("<q", b))[0])
+every_finite = st.integers(1, 0x7FEFFFFFFFFFFFFF).map(
+    lambda b: struct.unpack("<d", struct.pack("<q", b))[0]
+)
 
 
 @settings(max_examples=(1 if SANITIZER_RUN else 10) * settings().max_examples)
@@ -64,7 +71,7 @@ def test_cube_root_is_correctly_rounded(x, negate):
 def test_every_perfect_cube_has_its_exact_root():
     root = tm.cube_root
     for n in range(1, 208064):  # every n whose cube is below 2**53
-        assert root(float(n**3)) == n and root(float(-n**3)) == -n
+        assert root(float(n**3)) == n and root(float(-(n**3))) == -n
     # Odd n times 2**j, from 2**-358 to 2**34: the cube is a double.
     for n in range(1, 208064, 2):
         for j in (n % 698 - 358, n % 300 - 150, n % 17 + 1):

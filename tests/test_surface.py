@@ -14,12 +14,15 @@ import threading
 import weakref
 
 import pytest
-
 import tesmar_math as tm
 from registry import EMPTY, EVERY, FUNCTIONS, METHODS, STUB, STUB_CLASS, Index, Real, key, outcome
 from tesmar_math import Tesmarmath
 
-CONSTANTS = {"number_pi": 0x400921FB54442D18, "number_e": 0x4005BF0A8B145769, "infinity": 0x7FF0000000000000}
+CONSTANTS = {
+    "number_pi": 0x400921FB54442D18,
+    "number_e": 0x4005BF0A8B145769,
+    "infinity": 0x7FF0000000000000,
+}
 ALL = ["Tesmarmath", *(e.name for e in FUNCTIONS), *CONSTANTS]
 
 
@@ -32,12 +35,20 @@ def test_names_their_order_and_the_stub():
     assert tm.__all__ == ALL == public(vars(tm)) and len(ALL) == 30
     assert list(vars(tm)).index("__all__") < list(vars(tm)).index("Tesmarmath")  # listed before set
     assert public(vars(Tesmarmath)) == [e.name for e in METHODS] and len(METHODS) == 27
-    assert not hasattr(tm, "power_of_2") and not hasattr(Tesmarmath, "is_integer") and tm.__doc__ == ""
+    assert (
+        not hasattr(tm, "power_of_2") and not hasattr(Tesmarmath, "is_integer") and tm.__doc__ == ""
+    )
     assert [ast.unparse(d) for d in STUB_CLASS.decorator_list] == ["final"]
-    constants = {ast.unparse(n.target): ast.unparse(n.annotation) for n in STUB.body if isinstance(n, ast.AnnAssign)}
+    constants = {
+        ast.unparse(n.target): ast.unparse(n.annotation)
+        for n in STUB.body
+        if isinstance(n, ast.AnnAssign)
+    }
     assert constants == dict.fromkeys(CONSTANTS, "Final[float]")
     for name, pattern in CONSTANTS.items():
-        assert type(getattr(tm, name)) is float and key(getattr(tm, name)) == struct.pack("<Q", pattern)
+        assert type(getattr(tm, name)) is float and key(getattr(tm, name)) == struct.pack(
+            "<Q", pattern
+        )
 
 
 @pytest.mark.parametrize("entry", FUNCTIONS + METHODS, ids=repr)
@@ -49,27 +60,54 @@ def test_signature_matches_the_stub(entry):
     assert runtime.__text_signature__ == f"({', '.join(['$self'] * entry.method + params)})"
     assert runtime.__doc__ is None
     if entry.method:
-        assert runtime.__objclass__ is Tesmarmath and runtime.__qualname__ == f"Tesmarmath.{entry.name}"
+        assert (
+            runtime.__objclass__ is Tesmarmath
+            and runtime.__qualname__ == f"Tesmarmath.{entry.name}"
+        )
     else:
-        assert (runtime.__module__, runtime.__self__, runtime.__qualname__) == ("tesmar_math", tm, entry.name)
+        assert (runtime.__module__, runtime.__self__, runtime.__qualname__) == (
+            "tesmar_math",
+            tm,
+            entry.name,
+        )
 
 
 def test_class_facts():
     T = Tesmarmath
-    assert (T.__module__, T.__qualname__, repr(T)) == ("builtins", "Tesmarmath", "<class 'builtins.Tesmarmath'>")
+    assert (T.__module__, T.__qualname__, repr(T)) == (
+        "builtins",
+        "Tesmarmath",
+        "<class 'builtins.Tesmarmath'>",
+    )
     assert T.__text_signature__ == "(number)" and T.__doc__ == "" and T.__mro__ == (T, object)
-    assert T.__basicsize__ == object.__basicsize__ + 16 and T.__itemsize__ == 0  # a double and the flag
-    assert T.__flags__ & (1 << 10 | 1 << 14) == 0  # neither a base type nor tracked by the collector
-    with pytest.raises(TypeError, match="^type 'builtins.Tesmarmath' is not an acceptable base type$"):
+    assert (
+        T.__basicsize__ == object.__basicsize__ + 16 and T.__itemsize__ == 0
+    )  # a double and the flag
+    assert (
+        T.__flags__ & (1 << 10 | 1 << 14) == 0
+    )  # neither a base type nor tracked by the collector
+    with pytest.raises(
+        TypeError, match="^type 'builtins.Tesmarmath' is not an acceptable base type$"
+    ):
         type("Sub", (T,), {})
     t = T(2.5)
-    for use in (lambda: t.__dict__, lambda: t.number, lambda: setattr(t, "number", 1.0), lambda: weakref.ref(t),
-                lambda: float(t), lambda: int(t), lambda: t + 1, lambda: t < t):
+    for use in (
+        lambda: t.__dict__,
+        lambda: t.number,
+        lambda: setattr(t, "number", 1.0),
+        lambda: weakref.ref(t),
+        lambda: float(t),
+        lambda: int(t),
+        lambda: t + 1,
+        lambda: t < t,
+    ):
         with pytest.raises((AttributeError, TypeError)):
             use()
     assert t != T(2.5) and hash(t) == object.__hash__(t) and t.get_number() == 2.5
     payload = struct.unpack("<d", struct.pack("<Q", 0x7FF8_0000_0000_1234))[0]
-    assert struct.pack("<d", T(payload).get_number()) == struct.pack("<d", payload)  # a NaN keeps its payload
+    assert struct.pack("<d", T(payload).get_number()) == struct.pack(
+        "<d", payload
+    )  # a NaN keeps its payload
     with pytest.raises(TypeError):  # CPython's descriptor refuses a receiver of another type
         T.get_number(2.5)
     u = t.square()
@@ -96,8 +134,14 @@ def test_calls_back_into_a_held_receiver_meet_the_borrow_flag(name):
     assert t.mult_of([Real(2.0, lambda: reenter(False))]).get_number() == 5.0
     with pytest.raises(RuntimeError) as caught:
         t.mult_of([Real(2.0, lambda: reenter(True))])
-    assert seen == 2 * ["Already mutably borrowed" if reads else "Already borrowed"] == 2 * [str(caught.value)]
-    assert key(t.get_number()) == key(5.0) and t.square().get_number() == 25.0  # unchanged, and free again
+    assert (
+        seen
+        == 2 * ["Already mutably borrowed" if reads else "Already borrowed"]
+        == 2 * [str(caught.value)]
+    )
+    assert (
+        key(t.get_number()) == key(5.0) and t.square().get_number() == 25.0
+    )  # unchanged, and free again
 
 
 def test_a_held_receiver_refuses_other_threads():
@@ -113,10 +157,21 @@ def test_a_held_receiver_refuses_other_threads():
     worker.start()
     try:
         assert entered.wait(10)
-        for call, reads in ((t.square, False), (lambda: t.power(2), False), (t.get_number, True),
-                            (t.is_even, True), (lambda: repr(t), True), (lambda: str(t), True)):
-            assert outcome(call) == (RuntimeError, ("Already mutably borrowed" if reads else "Already borrowed",))
-        assert Tesmarmath(3.0).square().get_number() == tm.square(3.0) == 9.0  # others are untouched
+        for call, reads in (
+            (t.square, False),
+            (lambda: t.power(2), False),
+            (t.get_number, True),
+            (t.is_even, True),
+            (lambda: repr(t), True),
+            (lambda: str(t), True),
+        ):
+            assert outcome(call) == (
+                RuntimeError,
+                ("Already mutably borrowed" if reads else "Already borrowed",),
+            )
+        assert (
+            Tesmarmath(3.0).square().get_number() == tm.square(3.0) == 9.0
+        )  # others are untouched
     finally:
         release.set()
         worker.join()
@@ -157,7 +212,10 @@ def test_binding_messages_read_like_pythons_own(entry):
                 kwargs = {k: values[k] for k in keywords}
                 want = binding_message(oracle, *args, **({} if count > len(names) else kwargs))
                 got = binding_message(entry.on(t := Tesmarmath(2.5)), *args, **kwargs)
-                assert got == (want and want.replace("argument but", "arguments but")), (args, kwargs)
+                assert got == (want and want.replace("argument but", "arguments but")), (
+                    args,
+                    kwargs,
+                )
                 assert key(t.get_number()) == key(2.5) or want is None
 
 
@@ -169,16 +227,24 @@ def test_conversion_errors_name_the_parameter(entry):
     for i, (name, kind, _) in enumerate(entry.params):
         for value, exception, message in kind.refused:
             looked = []
-            later = [(Real if isinstance(k.sample, float) else Index)(k.sample, lambda: looked.append(1))
-                     for _, k, _ in entry.params[i + 1:]]
-            want = (exception, ((f"argument '{name}': " if exception is TypeError else "") + message,))
-            assert outcome(entry.on(t := Tesmarmath(2.5)), *entry.sample()[:i], value, *later) == want
+            later = [
+                (Real if isinstance(k.sample, float) else Index)(k.sample, lambda: looked.append(1))
+                for _, k, _ in entry.params[i + 1 :]
+            ]
+            want = (
+                exception,
+                ((f"argument '{name}': " if exception is TypeError else "") + message,),
+            )
+            assert (
+                outcome(entry.on(t := Tesmarmath(2.5)), *entry.sample()[:i], value, *later) == want
+            )
             assert not looked and key(t.get_number()) == key(2.5)
 
 
 def raising(error):
     def effect():
         raise error
+
     return effect
 
 
@@ -218,7 +284,9 @@ def test_sub_interpreters_are_refused():
     try:
         for _ in range(2):
             failure = interpreters.exec(iid, "import tesmar_math")
-            assert failure.type.__name__ == "ImportError" and re.search(r"(?i)sub-?interpreters", failure.msg)
+            assert failure.type.__name__ == "ImportError" and re.search(
+                r"(?i)sub-?interpreters", failure.msg
+            )
     finally:
         interpreters.destroy(iid)
     assert tm.floor(2.5) == 2 and sys.modules["tesmar_math"] is tm

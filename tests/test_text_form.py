@@ -8,8 +8,8 @@ import sys
 from decimal import Decimal, localcontext
 
 import pytest
-from hypothesis import example, given, settings, strategies as st
-
+from hypothesis import example, given, settings
+from hypothesis import strategies as st
 from registry import FLOATS, SANITIZER_RUN, Tesmarmath
 
 
@@ -26,16 +26,33 @@ def expected(x):
     return "-" * (math.copysign(1, x) < 0) + format(digits.normalize(), "f")
 
 
-@pytest.mark.parametrize("x, text", [
-    (3.0, "3"), (100.0, "100"), (-1.5, "-1.5"), (0.1 + 0.2, "0.30000000000000004"), (1e-7, "0.0000001"),
-    (1e21, "1000000000000000000000"), (2.0**50 + 0.25, "1125899906842624.3"), (-0.0, "-0"), (math.nan, "NaN"),
-    (-math.inf, "-inf"), (sys.float_info.max, "17976931348623157" + "0" * 292), (5e-324, "0." + "0" * 323 + "5")])
+@pytest.mark.parametrize(
+    "x, text",
+    [
+        (3.0, "3"),
+        (100.0, "100"),
+        (-1.5, "-1.5"),
+        (0.1 + 0.2, "0.30000000000000004"),
+        (1e-7, "0.0000001"),
+        (1e21, "1000000000000000000000"),
+        (2.0**50 + 0.25, "1125899906842624.3"),
+        (-0.0, "-0"),
+        (math.nan, "NaN"),
+        (-math.inf, "-inf"),
+        (sys.float_info.max, "17976931348623157" + "0" * 292),
+        (5e-324, "0." + "0" * 323 + "5"),
+    ],
+)
 def test_documented_examples(x, text):
-    assert str(Tesmarmath(x)) == expected(x) == text and repr(Tesmarmath(x)) == f"Tesmarmath({text})"
+    assert (
+        str(Tesmarmath(x)) == expected(x) == text and repr(Tesmarmath(x)) == f"Tesmarmath({text})"
+    )
 
 
 every_double = st.integers(0, 2**64 - 1).map(lambda n: struct.unpack("<d", struct.pack("<Q", n))[0])
-quarter_ties = st.integers(2**50, 2**51 - 1).flatmap(lambda n: st.sampled_from([n + 0.25, n + 0.75, -n - 0.25]))
+quarter_ties = st.integers(2**50, 2**51 - 1).flatmap(
+    lambda n: st.sampled_from([n + 0.25, n + 0.75, -n - 0.25])
+)
 
 
 @settings(max_examples=(1 if SANITIZER_RUN else 5) * settings().max_examples)
