@@ -18,16 +18,31 @@ namespace {
 // reserve more than this before items arrive.
 constexpr Py_ssize_t max_reserved_hint = 65536;
 
+// Whether the loop over user data at step `i` should poll for signals, and
+// the poll's answer: false when a handler raised.
+template <class T>
+bool poll_due(std::size_t i) noexcept
+{
+    return i % Items<T>::poll_interval != 0 || i == 0 || poll_signals();
+}
+
 // An exact list or tuple is read by index, checking the live size at every
 // step and holding each item across a conversion that may run Python code:
 // exactly what their iterators do, without the iterator. Exact floats and
-// ints run no code, so they need no reference of their own.
+// ints run no code, so they need no reference of their own. The poll comes
+// before an item is fetched, never while one is borrowed.
 template <class T, bool IsList, class Convert>
 Expected<std::vector<T>> read_by_index(PyObject *object, Convert convert_item)
 {
     std::vector<T> items;
     items.reserve(static_cast<std::size_t>(Py_SIZE(object)));
     for (Py_ssize_t i = 0; i < Py_SIZE(object); ++i) {
+        if (!poll_due<T>(static_cast<std::size_t>(i))) [[unlikely]] {
+            return std::unexpected(Error::fetch());
+        }
+        if (i >= Py_SIZE(object)) {
+            break;  // the handler shortened the list
+        }
         PyObject *item = IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
         T value{};
         if (!read_exact(item, value)) [[unlikely]] {
@@ -61,7 +76,14 @@ Expected<std::vector<T>> read_by_iteration(PyObject *object, Convert convert_ite
     if (!iterator) {
         return std::unexpected(Error::fetch());
     }
-    while (Owned item = Owned::steal(PyIter_Next(iterator.get()))) {
+    for (std::size_t i = 0;; ++i) {
+        if (!poll_due<T>(i)) [[unlikely]] {
+            return std::unexpected(Error::fetch());
+        }
+        Owned item = Owned::steal(PyIter_Next(iterator.get()));
+        if (!item) {
+            break;
+        }
         auto value = convert_item(item.get());
         if (!value) {
             return std::unexpected(std::move(value.error()));
@@ -94,32 +116,32 @@ bool iterates_its_buffer(PyObject *object) noexcept
 struct FormatCode {
     char code;
     std::size_t size;
-    Stored stored;
+    ItemFormat format;
 };
 
 template <class Native>
-constexpr Stored stored_as()
+constexpr ItemFormat item_format_of()
 {
     constexpr std::size_t size = sizeof(Native);
     if constexpr (std::is_floating_point_v<Native>) {
-        return size == 4 ? Stored::f32 : Stored::f64;
+        return size == 4 ? ItemFormat::f32 : ItemFormat::f64;
     }
     else if constexpr (std::is_signed_v<Native>) {
-        return size == 1   ? Stored::i8
-               : size == 2 ? Stored::i16
-               : size == 4 ? Stored::i32
-                           : Stored::i64;
+        return size == 1   ? ItemFormat::i8
+               : size == 2 ? ItemFormat::i16
+               : size == 4 ? ItemFormat::i32
+                           : ItemFormat::i64;
     }
     else {
-        return size == 1   ? Stored::u8
-               : size == 2 ? Stored::u16
-               : size == 4 ? Stored::u32
-                           : Stored::u64;
+        return size == 1   ? ItemFormat::u8
+               : size == 2 ? ItemFormat::u16
+               : size == 4 ? ItemFormat::u32
+                           : ItemFormat::u64;
     }
 }
 
 template <char Code, class Native>
-constexpr FormatCode format_code{Code, sizeof(Native), stored_as<Native>()};
+constexpr FormatCode format_code{Code, sizeof(Native), item_format_of<Native>()};
 
 // The struct codes of native numbers that iterate as int or float: integers
 // of 8 to 64 bits, float and double (bool, char, pointers and half floats
@@ -134,9 +156,9 @@ constexpr std::array format_codes = {
     format_code<'f', float>,       format_code<'d', double>,
 };
 
-// How a one-dimensional buffer stores its items, when it is one native
+// The format of a one-dimensional buffer's items, when it is one native
 // number per item: a format of one code, in native order and size.
-std::optional<Stored> stored_items(const Py_buffer &view) noexcept
+std::optional<ItemFormat> item_format(const Py_buffer &view) noexcept
 {
     std::string_view format = view.format == nullptr ? "B" : view.format;
     if (format.starts_with('@')) {
@@ -150,46 +172,24 @@ std::optional<Stored> stored_items(const Py_buffer &view) noexcept
             if (std::cmp_not_equal(known.size, view.itemsize)) {
                 return std::nullopt;
             }
-            return known.stored;
+            return known.format;
         }
     }
     return std::nullopt;
 }
 
-// Whether iteration would convert every item to T without an error: an
-// integer list takes no floats, nor unsigned values above 2**63 - 1 (for
-// those, iteration raises OverflowError).
-template <class T>
-bool converts_without_error(const Py_buffer &view, Stored stored) noexcept
-{
-    if constexpr (std::is_same_v<T, std::int64_t>) {
-        if (stored == Stored::f64 || stored == Stored::f32) {
-            return false;
-        }
-        if (stored == Stored::u64) {
-            const auto *first = static_cast<const std::byte *>(view.buf);
-            for (Py_ssize_t i = 0; i < view.shape[0]; ++i) {
-                std::uint64_t value = 0;
-                std::memcpy(&value, first + i * view.strides[0], sizeof value);
-                if (value > std::numeric_limits<std::int64_t>::max()) {
-                    return false;
-                }
-            }
-        }
-    }
-    return true;
-}
-
-// The items of a buffer read in place, when that gives exactly what
-// iteration would; otherwise nothing, and iteration reads the object.
+// The items of a buffer read in place, when that gives what iteration
+// would (an integer list takes no floats; an unsigned item beyond the
+// signed range is found as it is read); otherwise nothing, and iteration
+// reads the object.
 template <class T>
 Expected<std::optional<ListItems<T>>> read_in_place(PyObject *object)
 {
     if (!iterates_its_buffer(object)) {
         return std::nullopt;
     }
-    Py_buffer view;
-    if (PyObject_GetBuffer(object, &view, PyBUF_RECORDS_RO) < 0) {
+    HeldBuffer buffer = HeldBuffer::request(object, PyBUF_RECORDS_RO);
+    if (!buffer) {
         // Iteration raises what applies (a released memoryview, say).
         if (PyErr_ExceptionMatches(PyExc_Exception) == 0) {
             return std::unexpected(Error::fetch());
@@ -197,19 +197,21 @@ Expected<std::optional<ListItems<T>>> read_in_place(PyObject *object)
         PyErr_Clear();
         return std::nullopt;
     }
-    HeldBuffer held(view);
-    const std::optional<Stored> stored = stored_items(view);
-    if (!stored || !converts_without_error<T>(view, *stored)) {
+    const Py_buffer &view = buffer.view();
+    const std::optional<ItemFormat> format = item_format(view);
+    if (!format ||
+        (std::is_integral_v<T> && (*format == ItemFormat::f64 || *format == ItemFormat::f32))) {
         return std::nullopt;
     }
     Items<T> items(static_cast<const std::byte *>(view.buf), view.strides[0],
-                   static_cast<std::size_t>(view.shape[0]), *stored);
-    return ListItems<T>(std::move(held), items);
+                   static_cast<std::size_t>(view.shape[0]), *format, poll_signals);
+    return ListItems<T>(std::move(buffer), items);
 }
 
-// An exact list or tuple of exact floats, the most common number list, is
-// read where its floats lie: no Python code runs before the computation
-// (a list argument is the last one converted), so nothing can change it.
+// An exact list or tuple, the most common number list, is folded where its
+// floats lie; an item that is not an exact float sends it back to be
+// converted. No Python code runs before the computation (a list argument is
+// the last one converted), so nothing can change it meanwhile.
 std::optional<ListItems<double>> read_boxed(PyObject *object) noexcept
 {
     const bool list = PyList_CheckExact(object);
@@ -218,18 +220,14 @@ std::optional<ListItems<double>> read_boxed(PyObject *object) noexcept
     }
     PyObject *const *items = list ? reinterpret_cast<PyListObject *>(object)->ob_item
                                   : reinterpret_cast<PyTupleObject *>(object)->ob_item;
-    const auto size = static_cast<std::size_t>(Py_SIZE(object));
-    for (std::size_t i = 0; i < size; ++i) {
-        if (!PyFloat_CheckExact(items[i])) {
-            return std::nullopt;
-        }
-    }
-    return ListItems<double>(Items<double>(reinterpret_cast<const std::byte *>(items), size,
-                                           offsetof(PyFloatObject, ob_fval)));
+    constexpr BoxLayout floats{&PyFloat_Type, offsetof(PyObject, ob_type),
+                               offsetof(PyFloatObject, ob_fval)};
+    return ListItems<double>(Items<double>(reinterpret_cast<const std::byte *>(items),
+                                           static_cast<std::size_t>(Py_SIZE(object)), floats));
 }
 
 template <class T, class Convert>
-Expected<ListItems<T>> to_list(PyObject *object, Convert convert_item)
+Expected<ListItems<T>> to_list(PyObject *object, ListRoute route, Convert convert_item)
 {
     if (PyUnicode_Check(object)) {
         return std::unexpected(Error::make(PyExc_TypeError, "Can't extract `str` to `Vec`"));
@@ -240,8 +238,10 @@ Expected<ListItems<T>> to_list(PyObject *object, Convert convert_item)
                                                                 "to 'Sequence'"));
     }
     if constexpr (std::is_same_v<T, double>) {
-        if (auto boxed = read_boxed(object)) {
-            return std::move(*boxed);
+        if (route == ListRoute::in_place) {
+            if (auto boxed = read_boxed(object)) {
+                return std::move(*boxed);
+            }
         }
     }
     Expected<std::vector<T>> converted;
@@ -252,12 +252,14 @@ Expected<ListItems<T>> to_list(PyObject *object, Convert convert_item)
         converted = read_by_index<T, false>(object, convert_item);
     }
     else {
-        auto in_place = read_in_place<T>(object);
-        if (!in_place) {
-            return std::unexpected(std::move(in_place.error()));
-        }
-        if (*in_place) {
-            return std::move(**in_place);
+        if (route == ListRoute::in_place) {
+            auto in_place = read_in_place<T>(object);
+            if (!in_place) {
+                return std::unexpected(std::move(in_place.error()));
+            }
+            if (*in_place) {
+                return std::move(**in_place);
+            }
         }
         converted = read_by_iteration<T>(object, convert_item);
     }
@@ -316,14 +318,14 @@ Expected<std::uint64_t> to_unsigned(PyObject *object)
     return static_cast<std::uint64_t>(value);
 }
 
-Expected<ListItems<double>> to_number_list(PyObject *object)
+Expected<ListItems<double>> to_number_list(PyObject *object, ListRoute route)
 {
-    return to_list<double>(object, to_real);
+    return to_list<double>(object, route, to_real);
 }
 
-Expected<ListItems<std::int64_t>> to_integer_list(PyObject *object)
+Expected<ListItems<std::int64_t>> to_integer_list(PyObject *object, ListRoute route)
 {
-    return to_list<std::int64_t>(object, to_signed);
+    return to_list<std::int64_t>(object, route, to_signed);
 }
 
 Owned to_python(int128 value)

@@ -5,6 +5,7 @@
 #include "binding/error.hpp"
 #include "binding/items.hpp"
 #include "binding/numeric.hpp"
+#include "binding/signals.hpp"
 
 #include <cstdint>
 #include <span>
@@ -30,8 +31,8 @@ namespace tesmar {
 // Exact floats and one-digit exact ints: read without any call, converted
 // exactly, no Python code run, no failure possible. Anything else is left
 // to the full conversion. The two read_exact sit on every fast path and are
-// always inlined (the module's one large translation unit would otherwise
-// call them); compact_int, for ints where floats are usual, may stay a call.
+// always inlined; compact_int, for ints where floats are usual, may stay a
+// call.
 [[nodiscard]] inline bool compact_int(PyObject *object, Py_ssize_t &value) noexcept
 {
     if (!PyLong_CheckExact(object)) {
@@ -92,17 +93,18 @@ namespace tesmar {
 [[nodiscard]] Expected<std::int64_t> to_signed(PyObject *object);
 [[nodiscard]] Expected<std::uint64_t> to_unsigned(PyObject *object);
 // The items of a list argument and what keeps them alive for the call: the
-// buffer they lie in, or the vector they were converted into.
+// buffer they lie in, the vector they were converted into, or the argument
+// itself (an exact list of floats, which nothing can change before the
+// computation: a list parameter is converted last).
 template <class T>
 class ListItems {
 public:
     ListItems() = default;
     explicit ListItems(std::vector<T> converted)
-        : converted_(std::move(converted)), items_(std::span<const T>(converted_))
+        : converted_(std::move(converted)), items_(std::span<const T>(converted_), poll_signals)
     {
     }
     ListItems(HeldBuffer buffer, Items<T> items) : buffer_(std::move(buffer)), items_(items) {}
-    // Items that the argument object itself keeps alive.
     explicit ListItems(Items<T> items) : items_(items) {}
 
     // Moving keeps the items where they are: a vector's move keeps its
@@ -115,8 +117,16 @@ private:
     Items<T> items_;
 };
 
-[[nodiscard]] Expected<ListItems<double>> to_number_list(PyObject *object);
-[[nodiscard]] Expected<ListItems<std::int64_t>> to_integer_list(PyObject *object);
+// How a list argument is read: where its items lie when that gives what
+// converting them would, or always converted through Python (the second
+// try, after the items could not be read where they lie).
+enum class ListRoute {
+    in_place,
+    converted,
+};
+
+[[nodiscard]] Expected<ListItems<double>> to_number_list(PyObject *object, ListRoute route);
+[[nodiscard]] Expected<ListItems<std::int64_t>> to_integer_list(PyObject *object, ListRoute route);
 
 // Result kinds. Failing to make the object is an internal failure.
 [[nodiscard]] inline Owned to_python(double value) { return checked(PyFloat_FromDouble(value)); }

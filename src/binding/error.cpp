@@ -49,6 +49,9 @@ Error Error::from(OpError error)
     if (error.kind == ErrorKind::interrupted) {
         return fetch();
     }
+    if (error.kind == ErrorKind::not_in_place) {
+        fail("a list's second reading was not in place");  // the binding converts it
+    }
     PyObject *kind =
         error.kind == ErrorKind::zero_division ? PyExc_ZeroDivisionError : PyExc_ValueError;
     return make(kind, error.message);

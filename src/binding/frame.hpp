@@ -41,14 +41,14 @@ PyObject *guarded(Body &&body) noexcept
 
 // The parameter and result types of a computation.
 template <class T>
-struct Signature;
+struct ComputationTypes;
 template <class R, class... A>
-struct Signature<R (*)(A...) noexcept> {
+struct ComputationTypes<R (*)(A...) noexcept> {
     using Result = R;
     using Args = std::tuple<A...>;
 };
 template <class R, class... A>
-struct Signature<R (*)(A...)> : Signature<R (*)(A...) noexcept> {};
+struct ComputationTypes<R (*)(A...)> : ComputationTypes<R (*)(A...) noexcept> {};
 
 template <class T>
 struct IsOutcome : std::false_type {};
@@ -95,12 +95,12 @@ consteval bool converted_last_stands_last()
 }
 
 // The arguments a callable binds, of the kinds `A...` in the order of `P`.
-template <Params P, class... A>
+template <Signature P, class... A>
 struct Arguments {
     static_assert(sizeof...(A) == P.count, "the computation takes one value per parameter");
     static_assert(converted_last_stands_last<A...>(), "a list parameter is the last parameter");
 
-    using Values = std::tuple<typename Param<A>::Holder...>;
+    using Values = std::tuple<typename ArgumentKind<A>::Holder...>;
     static constexpr bool all_fast = (HasFastForm<A> && ...);
 
     // Every value before the call's arguments are read: an optional
@@ -117,7 +117,8 @@ struct Arguments {
     static bool read_fast(PyObject *const *args, std::size_t given, Values &values) noexcept
     {
         return [&]<std::size_t... I>(std::index_sequence<I...>) {
-            return ((I >= given || Param<A>::read_fast(args[I], std::get<I>(values))) && ...);
+            return ((I >= given || ArgumentKind<A>::read_fast(args[I], std::get<I>(values))) &&
+                    ...);
         }(std::index_sequence_for<A...>{});
     }
 
@@ -126,11 +127,12 @@ struct Arguments {
                                    Values &values) noexcept
     {
         Slots slots;
-        return bind_plain<P>(args, nargs, kwnames, slots) && [&]<std::size_t... I>(
-                                                                 std::index_sequence<I...>) {
-            return ((slots[I] == nullptr || Param<A>::read_fast(slots[I], std::get<I>(values))) &&
-                    ...);
-        }(std::index_sequence_for<A...>{});
+        return bind_plain<P>(args, nargs, kwnames, slots) &&
+               [&]<std::size_t... I>(std::index_sequence<I...>) {
+                   return ((slots[I] == nullptr ||
+                            ArgumentKind<A>::read_fast(slots[I], std::get<I>(values))) &&
+                           ...);
+               }(std::index_sequence_for<A...>{});
     }
 
     // Converts the bound slots in declaration order, stopping at the first
@@ -148,8 +150,35 @@ struct Arguments {
     template <class Compute>
     static auto apply(Compute compute, const Values &values)
     {
-        return std::apply([&](const auto &...value) { return compute(Param<A>::view(value)...); },
-                          values);
+        return std::apply(
+            [&](const auto &...value) { return compute(ArgumentKind<A>::view(value)...); }, values);
+    }
+
+    // The computation's result as a plain value or an error value. When a
+    // list's items could not be read where they lie, the list is converted
+    // through Python, as any other sequence, and the computation runs again:
+    // the first run called no Python code and changed nothing.
+    template <class Compute>
+    static auto compute(Compute compute, const Slots &slots, Values &values)
+    {
+        auto result = apply(compute, values);
+        if constexpr (sizeof...(A) != 0) {
+            constexpr std::size_t last = sizeof...(A) - 1;
+            using Last = std::tuple_element_t<last, std::tuple<A...>>;
+            if constexpr (ConvertedLast<Last>) {
+                if (!result && result.error().kind == ErrorKind::not_in_place) [[unlikely]] {
+                    using Result = decltype(unwrap(std::move(result)));
+                    auto converted = ArgumentKind<Last>::convert(slots[last], ListRoute::converted);
+                    if (!converted) {
+                        return Result(std::unexpected(wrap_argument_error(
+                            std::move(converted.error()), P.names[last].view())));
+                    }
+                    std::get<last>(values) = std::move(*converted);
+                    result = apply(compute, values);
+                }
+            }
+        }
+        return unwrap(std::move(result));
     }
 
 private:
@@ -173,7 +202,7 @@ private:
         if (slot == nullptr) {
             return true;  // an optional parameter that was not given
         }
-        auto converted = Param<std::tuple_element_t<I, std::tuple<A...>>>::convert(slot);
+        auto converted = ArgumentKind<std::tuple_element_t<I, std::tuple<A...>>>::convert(slot);
         if (!converted) {
             status = std::unexpected(
                 wrap_argument_error(std::move(converted.error()), P.names[I].view()));
@@ -184,9 +213,9 @@ private:
     }
 };
 
-template <Params P, class Tuple>
+template <Signature P, class Tuple>
 struct ArgumentsFor;
-template <Params P, class... A>
+template <Signature P, class... A>
 struct ArgumentsFor<P, std::tuple<A...>> {
     using type = Arguments<P, A...>;
 };
@@ -330,7 +359,7 @@ PyCFunction as_cfunction(F *function) noexcept
 template <class Call>
 PyMethodDef definition() noexcept
 {
-    constexpr Params params = Call::params;
+    constexpr Signature params = Call::params;
     const char *name = Call::params.name.chars;
     const char *doc = signature_doc<params>.data();
     if constexpr (params.count == 0) {
@@ -342,11 +371,11 @@ PyMethodDef definition() noexcept
 }
 
 // A module function: the computation on the arguments alone.
-template <auto Op, Params P>
+template <auto Op, Signature P>
 struct FunctionCall {
     static_assert(P.surface == Surface::function);
-    static constexpr const Params &params = P;
-    using Args = typename ArgumentsFor<P, typename Signature<decltype(Op)>::Args>::type;
+    static constexpr const Signature &params = P;
+    using Args = typename ArgumentsFor<P, typename ComputationTypes<decltype(Op)>::Args>::type;
 
     static constexpr bool fast_ready(PyObject * /*module*/) noexcept { return true; }
 
@@ -361,7 +390,7 @@ struct FunctionCall {
         if (auto converted = Args::convert(slots, values); !converted) [[unlikely]] {
             return std::unexpected(std::move(converted.error()));
         }
-        auto value = unwrap(Args::apply(Op, values));
+        auto value = Args::compute(Op, slots, values);
         if (!value) {
             return std::unexpected(std::move(value.error()));
         }

@@ -1,24 +1,30 @@
 // The items of a number list or an integer list, read where they lie: a
-// run of stored values, evenly spaced in memory (the stride may be zero or
+// run of values evenly spaced in memory (the stride may be zero or
 // negative), each converted to the computation's type as the item object's
 // own __float__ or __index__ would convert it. The vector that the binding
-// fills from a sequence and the memory of a buffer (array.array,
-// memoryview, bytes, bytearray, a numpy array) are both such runs, so a
-// computation reads either without copying.
+// fills from a sequence, the memory of a buffer (array.array, memoryview,
+// bytes, bytearray, a numpy array) and the item array of an exact list of
+// floats are all such runs, so a computation reads any of them without a
+// copy. Every item is read from memory once.
 #pragma once
 
+#include "binding/outcome.hpp"
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <span>
 #include <tuple>
 #include <type_traits>
 
 namespace tesmar {
 
-// How the values of a run are stored. A boxed double is the address of an
-// object that holds the double at a fixed offset (an exact float of a list).
-enum class Stored : std::uint8_t {
+// How each value of a run is laid out in memory. A boxed double is the
+// address of an object that holds the double at a fixed offset (an exact
+// float of a list).
+enum class ItemFormat : std::uint8_t {
     boxed_f64,
     f64,
     f32,
@@ -32,42 +38,57 @@ enum class Stored : std::uint8_t {
     u64,
 };
 
-// The native type of each way of storing, in the order of Stored.
-using StoredTypes =
+// The native type of each format, in the order of ItemFormat.
+using NativeTypes =
     std::tuple<double, double, float, std::int8_t, std::int16_t, std::int32_t, std::int64_t,
                std::uint8_t, std::uint16_t, std::uint32_t, std::uint64_t>;
-static_assert(std::tuple_size_v<StoredTypes> == static_cast<std::size_t>(Stored::u64) + 1);
-template <Stored S>
-using StoredType = std::tuple_element_t<static_cast<std::size_t>(S), StoredTypes>;
+static_assert(std::tuple_size_v<NativeTypes> == static_cast<std::size_t>(ItemFormat::u64) + 1);
+template <ItemFormat F>
+using NativeType = std::tuple_element_t<static_cast<std::size_t>(F), NativeTypes>;
+
+// Where the boxes of a boxed run keep their type and their double.
+struct BoxLayout {
+    const void *type;  // the exact type every box must have
+    std::ptrdiff_t type_offset;
+    std::ptrdiff_t value_offset;
+};
 
 // T is double (a number list) or std::int64_t (an integer list). An integer
-// list never holds floats, nor unsigned 64-bit values above 2**63 - 1: the
-// binding reads those through Python, which raises.
+// list never holds floats.
 template <class T>
 class Items {
     static_assert(std::is_same_v<T, double> || std::is_same_v<T, std::int64_t>);
 
 public:
+    // Items between two signal polls: a fraction of a millisecond of folding.
+    static constexpr std::size_t poll_interval = std::size_t{1} << 18U;
+
     constexpr Items() noexcept = default;
-    Items(std::span<const T> values) noexcept
+    // A vector of the binding's own.
+    Items(std::span<const T> values, SignalPoll poll) noexcept
         : first_(reinterpret_cast<const std::byte *>(values.data())),
           stride_(sizeof(T)),
           size_(values.size()),
-          stored_(std::is_same_v<T, double> ? Stored::f64 : Stored::i64)
+          format_(std::is_same_v<T, double> ? ItemFormat::f64 : ItemFormat::i64),
+          poll_(poll)
     {
     }
-    Items(const std::byte *first, std::ptrdiff_t stride, std::size_t size, Stored stored) noexcept
-        : first_(first), stride_(stride), size_(size), stored_(stored)
+    // A buffer's memory, which stays put while its view is held.
+    Items(const std::byte *first, std::ptrdiff_t stride, std::size_t size, ItemFormat format,
+          SignalPoll poll) noexcept
+        : first_(first), stride_(stride), size_(size), format_(format), poll_(poll)
     {
     }
-    // Boxed doubles: `size` addresses from `first` on, each of an object
-    // holding its double `box_offset` bytes in.
-    Items(const std::byte *first, std::size_t size, std::ptrdiff_t box_offset) noexcept
+    // Boxed doubles: `size` addresses from `first` on. These are a list's
+    // own items, borrowed: a poll could run code that changes the list, so
+    // this walk never polls (the list's length is bounded by the memory it
+    // holds). A box of another type is an item that cannot be read here.
+    Items(const std::byte *first, std::size_t size, BoxLayout boxes) noexcept
         : first_(first),
           stride_(sizeof(const std::byte *)),
           size_(size),
-          stored_(Stored::boxed_f64),
-          box_offset_(box_offset)
+          format_(ItemFormat::boxed_f64),
+          boxes_(boxes)
     {
     }
 
@@ -75,13 +96,14 @@ public:
     [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
 
     // The first item; the run must not be empty.
-    [[nodiscard]] T front() const noexcept
+    [[nodiscard]] Outcome<T> front() const
     {
+        Items first = *this;
+        first.size_ = 1;
         T value{};
-        each([&](T item) {
-            value = item;
-            return false;
-        });
+        if (auto walked = first.each([&](T item) { value = item; }); !walked) {
+            return std::unexpected(walked.error());
+        }
         return value;
     }
 
@@ -95,73 +117,123 @@ public:
     }
 
     // Calls `visit` with every item in order. A `visit` that returns bool
-    // stops the walk by returning false, and then each() returns false.
-    // The stored type is looked up once, so each type gets a loop of its
-    // own.
+    // stops visiting by returning false; the items after it are still
+    // checked (not visited), so whether the list can be read here never
+    // depends on where a computation stops. Errors: not_in_place for an
+    // item that cannot be read here, interrupted when a poll fails.
     template <class Visit>
-    bool each(Visit &&visit) const
+    Outcome<void> each(Visit &&visit) const
     {
-        switch (stored_) {
-            case Stored::boxed_f64:
-                return walk<Stored::boxed_f64>(visit);
-            case Stored::f64:
-                return walk<Stored::f64>(visit);
-            case Stored::f32:
-                return walk<Stored::f32>(visit);
-            case Stored::i8:
-                return walk<Stored::i8>(visit);
-            case Stored::i16:
-                return walk<Stored::i16>(visit);
-            case Stored::i32:
-                return walk<Stored::i32>(visit);
-            case Stored::i64:
-                return walk<Stored::i64>(visit);
-            case Stored::u8:
-                return walk<Stored::u8>(visit);
-            case Stored::u16:
-                return walk<Stored::u16>(visit);
-            case Stored::u32:
-                return walk<Stored::u32>(visit);
-            case Stored::u64:
-                return walk<Stored::u64>(visit);
+        switch (format_) {
+            case ItemFormat::boxed_f64:
+                return walk<ItemFormat::boxed_f64>(visit);
+            case ItemFormat::f64:
+                return walk<ItemFormat::f64>(visit);
+            case ItemFormat::f32:
+                return walk<ItemFormat::f32>(visit);
+            case ItemFormat::i8:
+                return walk<ItemFormat::i8>(visit);
+            case ItemFormat::i16:
+                return walk<ItemFormat::i16>(visit);
+            case ItemFormat::i32:
+                return walk<ItemFormat::i32>(visit);
+            case ItemFormat::i64:
+                return walk<ItemFormat::i64>(visit);
+            case ItemFormat::u8:
+                return walk<ItemFormat::u8>(visit);
+            case ItemFormat::u16:
+                return walk<ItemFormat::u16>(visit);
+            case ItemFormat::u32:
+                return walk<ItemFormat::u32>(visit);
+            case ItemFormat::u64:
+                return walk<ItemFormat::u64>(visit);
         }
-        return true;
+        return {};
+    }
+
+    // Folds `step(acc, item)` over every item.
+    template <class Acc, class Step>
+    Outcome<Acc> fold(Acc acc, Step step) const
+    {
+        if (auto walked = each([&](T item) { acc = step(acc, item); }); !walked) {
+            return std::unexpected(walked.error());
+        }
+        return acc;
     }
 
 private:
-    template <Stored S, class Visit>
-    bool walk(Visit &visit) const
+    // Formats whose items are checked as they are read: boxes must be
+    // floats, and an integer list takes no unsigned value above 2**63 - 1.
+    template <ItemFormat F>
+    static constexpr bool checked =
+        F == ItemFormat::boxed_f64 || (F == ItemFormat::u64 && std::is_same_v<T, std::int64_t>);
+
+    // Reads item i into `item`; false when it cannot be read here.
+    template <ItemFormat F>
+    [[gnu::always_inline]] bool read(std::size_t i, T &item) const noexcept
     {
-        using Native = StoredType<S>;
-        if constexpr (std::is_floating_point_v<Native> && !std::is_floating_point_v<T>) {
-            return true;  // never stored in an integer list
+        using Native = NativeType<F>;
+        Native raw;
+        // memcpy: buffers need not be aligned.
+        const std::byte *at = first_ + (offset_ + static_cast<std::ptrdiff_t>(i) * stride_);
+        if constexpr (F == ItemFormat::boxed_f64) {
+            const std::byte *box = nullptr;
+            std::memcpy(static_cast<void *>(&box), at, sizeof box);
+            const void *type = nullptr;
+            std::memcpy(static_cast<void *>(&type), box + boxes_.type_offset, sizeof type);
+            if (type != boxes_.type) {
+                return false;
+            }
+            at = box + boxes_.value_offset;
+        }
+        std::memcpy(&raw, at, sizeof raw);
+        if constexpr (checked<F> && F == ItemFormat::u64) {
+            if (raw > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+                return false;
+            }
+        }
+        // Integers convert to double rounding to nearest, as float(n) does;
+        // floats widen exactly. (Signed chars here are 8-bit numbers, not
+        // characters.)
+        item = static_cast<T>(raw);  // NOLINT(bugprone-signed-char-misuse)
+        return true;
+    }
+
+    template <ItemFormat F, class Visit>
+    Outcome<void> walk(Visit &visit) const
+    {
+        if constexpr (std::is_floating_point_v<NativeType<F>> && !std::is_floating_point_v<T>) {
+            return {};  // never so: the binding reads such a list through Python
         }
         else {
-            for (std::size_t i = 0; i < size_; ++i) {
-                Native raw;
-                // memcpy: buffers need not be aligned.
-                const std::byte *stored =
-                    first_ + (offset_ + static_cast<std::ptrdiff_t>(i) * stride_);
-                if constexpr (S == Stored::boxed_f64) {
-                    const std::byte *box = nullptr;
-                    std::memcpy(static_cast<void *>(&box), stored, sizeof box);
-                    stored = box + box_offset_;
-                }
-                std::memcpy(&raw, stored, sizeof raw);
-                // Integers convert to double rounding to nearest, as
-                // float(n) does; floats widen exactly. (Signed chars here are
-                // 8-bit numbers, not characters.)
-                const auto item = static_cast<T>(raw);  // NOLINT(bugprone-signed-char-misuse)
-                if constexpr (std::is_same_v<decltype(visit(item)), bool>) {
-                    if (!visit(item)) {
-                        return false;
+            // Between two polls a chunk runs with no other test per item.
+            const std::size_t chunk = poll_ != nullptr ? poll_interval : size_;
+            bool visiting = true;
+            std::size_t i = 0;
+            while (i < size_) {
+                const std::size_t end = i + std::min(chunk, size_ - i);
+                for (; i < end; ++i) {
+                    T item;
+                    if (!read<F>(i, item)) [[unlikely]] {
+                        return not_in_place();
+                    }
+                    if constexpr (std::is_same_v<decltype(visit(item)), bool>) {
+                        if (visiting && !visit(item)) {
+                            if constexpr (!checked<F>) {
+                                return {};
+                            }
+                            visiting = false;
+                        }
+                    }
+                    else {
+                        visit(item);
                     }
                 }
-                else {
-                    visit(item);
+                if (i < size_ && !poll_()) {
+                    return interrupted();
                 }
             }
-            return true;
+            return {};
         }
     }
 
@@ -171,8 +243,9 @@ private:
     std::ptrdiff_t offset_ = 0;
     std::ptrdiff_t stride_ = 0;
     std::size_t size_ = 0;
-    Stored stored_ = Stored::f64;
-    std::ptrdiff_t box_offset_ = 0;
+    ItemFormat format_ = ItemFormat::f64;
+    SignalPoll poll_ = nullptr;  // null: never polls
+    BoxLayout boxes_{};
 };
 
 using NumberItems = Items<double>;

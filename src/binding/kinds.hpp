@@ -1,4 +1,4 @@
-// Parameter kinds: how each native parameter type of a computation is read
+// Argument kinds: how each native parameter type of a computation is read
 // from its argument object. A computation's C++ signature names its kinds.
 #pragma once
 
@@ -14,18 +14,18 @@ namespace tesmar {
 // which reads without any call an argument that converts without running
 // Python code and cannot fail (false leaves the argument to `convert`).
 template <class T>
-struct Param;
+struct ArgumentKind;
 
 // A kind whose converted value is what the computation takes.
 template <class T>
-struct Plain {
+struct PlainKind {
     using Holder = T;
     static T view(T value) { return value; }
 };
 
 // A real argument.
 template <>
-struct Param<double> : Plain<double> {
+struct ArgumentKind<double> : PlainKind<double> {
     static Expected<double> convert(PyObject *object) { return to_real(object); }
     [[gnu::always_inline]] static bool read_fast(PyObject *object, double &value) noexcept
     {
@@ -35,7 +35,7 @@ struct Param<double> : Plain<double> {
 
 // A signed integer argument.
 template <>
-struct Param<std::int64_t> : Plain<std::int64_t> {
+struct ArgumentKind<std::int64_t> : PlainKind<std::int64_t> {
     static Expected<std::int64_t> convert(PyObject *object) { return to_signed(object); }
     [[gnu::always_inline]] static bool read_fast(PyObject *object, std::int64_t &value) noexcept
     {
@@ -45,7 +45,7 @@ struct Param<std::int64_t> : Plain<std::int64_t> {
 
 // An unsigned integer argument (a count).
 template <>
-struct Param<std::uint64_t> : Plain<std::uint64_t> {
+struct ArgumentKind<std::uint64_t> : PlainKind<std::uint64_t> {
     static Expected<std::uint64_t> convert(PyObject *object) { return to_unsigned(object); }
     [[gnu::always_inline]] static bool read_fast(PyObject *object, std::uint64_t &value) noexcept
     {
@@ -58,10 +58,11 @@ struct Param<std::uint64_t> : Plain<std::uint64_t> {
     }
 };
 
-// A list: its items where they lie (a buffer read in place) or converted
-// into a vector, held for the call. The lists have no fast form.
+// A list: its items where they lie (a buffer or an exact list of floats,
+// read in place) or converted into a vector, held for the call. The lists
+// have no fast form.
 template <class T>
-struct ListParam {
+struct ListKind {
     using Holder = ListItems<T>;
     static Items<T> view(const Holder &held) { return held.items(); }
     // The items may lie in the argument object itself (an exact list of
@@ -72,22 +73,28 @@ struct ListParam {
 
 // A number list.
 template <>
-struct Param<NumberItems> : ListParam<double> {
-    static Expected<Holder> convert(PyObject *object) { return to_number_list(object); }
+struct ArgumentKind<NumberItems> : ListKind<double> {
+    static Expected<Holder> convert(PyObject *object, ListRoute route = ListRoute::in_place)
+    {
+        return to_number_list(object, route);
+    }
 };
 
 // An integer list.
 template <>
-struct Param<IntegerItems> : ListParam<std::int64_t> {
-    static Expected<Holder> convert(PyObject *object) { return to_integer_list(object); }
+struct ArgumentKind<IntegerItems> : ListKind<std::int64_t> {
+    static Expected<Holder> convert(PyObject *object, ListRoute route = ListRoute::in_place)
+    {
+        return to_integer_list(object, route);
+    }
 };
 
 template <class T>
-concept ConvertedLast = Param<T>::converted_last;
+concept ConvertedLast = ArgumentKind<T>::converted_last;
 
 template <class T>
-concept HasFastForm = requires(PyObject *object, typename Param<T>::Holder &value) {
-    { Param<T>::read_fast(object, value) } -> std::same_as<bool>;
+concept HasFastForm = requires(PyObject *object, typename ArgumentKind<T>::Holder &value) {
+    { ArgumentKind<T>::read_fast(object, value) } -> std::same_as<bool>;
 };
 
 }  // namespace tesmar

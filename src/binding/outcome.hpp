@@ -10,6 +10,10 @@ enum class ErrorKind {
     value_error,
     zero_division,
     interrupted,  // the interpreter already holds the exception (a signal)
+    // A list's items could not be read where they lie (an item of another
+    // type in a list of floats, an unsigned item beyond the signed range):
+    // the binding converts the list through Python and computes again.
+    not_in_place,
 };
 
 struct OpError {
@@ -36,5 +40,15 @@ using Outcome = std::expected<T, OpError>;
 {
     return std::unexpected(OpError{ErrorKind::interrupted, ""});
 }
+
+[[nodiscard]] constexpr std::unexpected<OpError> not_in_place() noexcept
+{
+    return std::unexpected(OpError{ErrorKind::not_in_place, ""});
+}
+
+// A signal poll: runs the handlers of pending signals, which may run any
+// Python code, and answers false when one raised (its exception pending).
+// The binding passes one in; computations only call it.
+using SignalPoll = bool (*)() noexcept;
 
 }  // namespace tesmar

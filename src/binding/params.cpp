@@ -5,7 +5,7 @@
 namespace tesmar {
 namespace {
 
-std::string call_name(const Params &params)
+std::string call_name(const Signature &params)
 {
     std::string text = params.surface == Surface::method ? "Tesmarmath." : "";
     return text.append(params.name.view()).append("()");
@@ -13,7 +13,7 @@ std::string call_name(const Params &params)
 
 Error type_error(std::string message) { return Error::make(PyExc_TypeError, std::move(message)); }
 
-Error too_many_positional(const Params &params, std::size_t given)
+Error too_many_positional(const Signature &params, std::size_t given)
 {
     std::string message = call_name(params);
     if (params.required == params.count) {
@@ -28,7 +28,7 @@ Error too_many_positional(const Params &params, std::size_t given)
     return type_error(std::move(message));
 }
 
-Error missing_required(const Params &params, const Slots &slots)
+Error missing_required(const Signature &params, const Slots &slots)
 {
     std::array<std::string_view, max_params> missing{};
     std::size_t count = 0;
@@ -50,7 +50,7 @@ Error missing_required(const Params &params, const Slots &slots)
 
 // Places one keyword argument, matching its name's UTF-8 bytes against the
 // static parameter names.
-Expected<void> bind_keyword(const Params &params, PyObject *name, PyObject *value, Slots &slots)
+Expected<void> bind_keyword(const Signature &params, PyObject *name, PyObject *value, Slots &slots)
 {
     Py_ssize_t size = 0;
     const char *utf8 = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &size) : nullptr;
@@ -79,7 +79,7 @@ Expected<void> bind_keyword(const Params &params, PyObject *name, PyObject *valu
         Error::from_exception(checked(PyObject_CallOneArg(PyExc_TypeError, message.get()))));
 }
 
-Expected<void> finish(const Params &params, const Slots &slots)
+Expected<void> finish(const Signature &params, const Slots &slots)
 {
     for (std::size_t i = 0; i < params.required; ++i) {
         if (slots[i] == nullptr) {
@@ -91,7 +91,7 @@ Expected<void> finish(const Params &params, const Slots &slots)
 
 }  // namespace
 
-Expected<void> bind_slow(const Params &params, PyObject *const *args, Py_ssize_t nargs,
+Expected<void> bind_slow(const Signature &params, PyObject *const *args, Py_ssize_t nargs,
                          PyObject *kwnames, Slots &slots)
 {
     auto given = static_cast<std::size_t>(nargs);
@@ -115,7 +115,7 @@ Expected<void> bind_slow(const Params &params, PyObject *const *args, Py_ssize_t
     return finish(params, slots);
 }
 
-Expected<void> bind_tuple(const Params &params, PyObject *args, PyObject *kwargs, Slots &slots)
+Expected<void> bind_tuple(const Signature &params, PyObject *args, PyObject *kwargs, Slots &slots)
 {
     auto given = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
     if (given > params.count) {

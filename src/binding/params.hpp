@@ -1,7 +1,7 @@
-// Parameter descriptions and argument binding. A description is made at
+// Parameters, signatures and argument binding. A signature is made at
 // compile time from a declared parameter list, and the text signature that
-// Python shows is written from the same description, so the names that
-// binding matches and the signature cannot drift apart.
+// Python shows is written from the same one, so the names that binding
+// matches and the signature cannot drift apart.
 #pragma once
 
 #include "binding/error.hpp"
@@ -19,22 +19,23 @@ inline constexpr std::size_t max_params = 2;
 // Binding slots: borrowed argument objects, null when not given.
 using Slots = std::array<PyObject *, max_params>;
 
-// Which surface a parameter description belongs to: a module function, or
-// a method of the class (its messages name the class, its signature starts
-// with $self).
+// Which surface a signature belongs to: a module function, or a method of
+// the class (its messages name the class, its signature starts with $self).
 enum class Surface {
     function,
     method,
 };
 
-// Not constexpr: reaching it while a description is made at compile time
+// Not constexpr: reaching it while a signature is made at compile time
 // stops the build with this message.
 inline void signature_error(const char * /*why*/) {}
 
-// A name held by value, so that a description can be a template argument
-// and live, with its names, for the process.
+// A name held by value: the one compile-time string type. A signature or a
+// published name can then be a template argument (a build error about a
+// name shows it) and live, with its names, for the process.
 struct FixedName {
     constexpr FixedName() = default;
+    consteval FixedName(const char *text) : FixedName(std::string_view(text)) {}
     consteval FixedName(std::string_view text)
     {
         if (text.size() >= sizeof chars) {
@@ -71,9 +72,9 @@ struct Parameter {
 };
 
 // A callable's declared parameters, in order.
-struct Parameters {
-    constexpr Parameters() = default;
-    consteval Parameters(std::initializer_list<Parameter> list)
+struct ParameterList {
+    constexpr ParameterList() = default;
+    consteval ParameterList(std::initializer_list<Parameter> list)
     {
         if (list.size() > max_params) {
             signature_error("too many parameters");
@@ -87,10 +88,11 @@ struct Parameters {
     std::size_t count = 0;
 };
 
-// The parameters one surface binds, for binding and its messages. A value
-// of this type is a template argument of every entry that binds with it.
-struct Params {
-    consteval Params(Surface surface_, std::string_view name_, const Parameters &declared)
+// The signature of one surface: its name and the parameters it binds, for
+// binding and its messages. A value of this type is a template argument of
+// every entry that binds with it.
+struct Signature {
+    consteval Signature(Surface surface_, std::string_view name_, const ParameterList &declared)
         : surface(surface_), name(name_)
     {
         for (std::size_t i = 0; i < declared.count; ++i) {
@@ -123,7 +125,7 @@ namespace detail {
 // Writes a callable's doc: its text signature, "cos(number, terms=20)" or
 // "cos($self, terms=20)", followed by "\n--\n\n" so that CPython publishes
 // the signature and no docstring body. With `out` null it only counts.
-constexpr std::size_t write_signature(const Params &params, char *out)
+constexpr std::size_t write_signature(const Signature &params, char *out)
 {
     std::size_t size = 0;
     auto put = [&](std::string_view text) {
@@ -168,7 +170,7 @@ constexpr std::size_t write_signature(const Params &params, char *out)
 }  // namespace detail
 
 // The doc of the callable that `P` describes, null-terminated.
-template <Params P>
+template <Signature P>
 inline constexpr auto signature_doc = [] {
     std::array<char, detail::write_signature(P, nullptr) + 1> text{};
     detail::write_signature(P, text.data());
@@ -179,7 +181,7 @@ inline constexpr auto signature_doc = [] {
 // parameter not given yet, every required parameter given. False leaves the
 // call, and its report, to bind_slow. Stamped out per callable, so each
 // name compares as a constant of known length.
-template <Params P>
+template <Signature P>
 [[nodiscard, gnu::always_inline]] inline bool bind_plain(PyObject *const *args, Py_ssize_t nargs,
                                                          PyObject *kwnames, Slots &slots) noexcept
 {
@@ -216,15 +218,15 @@ template <Params P>
     return true;
 }
 
-[[nodiscard]] Expected<void> bind_slow(const Params &params, PyObject *const *args,
+[[nodiscard]] Expected<void> bind_slow(const Signature &params, PyObject *const *args,
                                        Py_ssize_t nargs, PyObject *kwnames, Slots &slots);
 // The constructor's form: an argument tuple and a keyword dictionary.
-[[nodiscard]] Expected<void> bind_tuple(const Params &params, PyObject *args, PyObject *kwargs,
+[[nodiscard]] Expected<void> bind_tuple(const Signature &params, PyObject *args, PyObject *kwargs,
                                         Slots &slots);
 
 // Fills one slot per parameter. Plain positional calls, the common case,
 // never leave this inline fast path.
-[[nodiscard]] inline Expected<void> bind(const Params &params, PyObject *const *args,
+[[nodiscard]] inline Expected<void> bind(const Signature &params, PyObject *const *args,
                                          Py_ssize_t nargs, PyObject *kwnames, Slots &slots)
 {
     auto given = static_cast<std::size_t>(nargs);

@@ -1,25 +1,15 @@
-// Reference handles: the type says whether a reference is owned or borrowed,
-// so no body ever balances Py_INCREF/Py_DECREF by hand.
+// Reference handles: an Owned handle holds a strong reference and releases
+// it, so no body ever balances Py_INCREF/Py_DECREF by hand. A bare
+// PyObject * is always borrowed: someone else keeps it alive.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <memory>
 #include <utility>
 
 namespace tesmar {
-
-// A reference someone else keeps alive for as long as we look at it.
-class Borrowed {
-public:
-    constexpr Borrowed() noexcept = default;
-    constexpr explicit Borrowed(PyObject *object) noexcept : object_(object) {}
-    [[nodiscard]] constexpr PyObject *get() const noexcept { return object_; }
-    constexpr explicit operator bool() const noexcept { return object_ != nullptr; }
-
-private:
-    PyObject *object_ = nullptr;
-};
 
 // A strong reference that this handle releases.
 class Owned {
@@ -33,7 +23,6 @@ public:
         Py_XINCREF(object);
         return Owned(object);
     }
-    [[nodiscard]] static Owned borrow(Borrowed object) noexcept { return borrow(object.get()); }
 
     Owned(const Owned &) = delete;
     Owned &operator=(const Owned &) = delete;
@@ -47,7 +36,6 @@ public:
 
     void swap(Owned &other) noexcept { std::swap(object_, other.object_); }
     [[nodiscard]] PyObject *get() const noexcept { return object_; }
-    [[nodiscard]] Borrowed borrowed() const noexcept { return Borrowed(object_); }
     // Hands the reference to the caller (CPython, usually).
     [[nodiscard]] PyObject *release() noexcept { return std::exchange(object_, nullptr); }
     explicit operator bool() const noexcept { return object_ != nullptr; }
@@ -58,29 +46,45 @@ private:
 };
 
 // A buffer view of an object (PyObject_GetBuffer), released when the
-// handle ends. Once taken over, only the view's owner is used: its shape and
-// strides may point into the view itself, which moves with the handle.
+// handle ends. The view itself lives on the heap and never moves: an
+// exporter may point its shape and strides into it (array.array does), and
+// those pointers stay good for as long as the handle holds the view.
 class HeldBuffer {
 public:
     HeldBuffer() noexcept = default;
-    explicit HeldBuffer(const Py_buffer &view) noexcept : view_(view) {}
-    HeldBuffer(const HeldBuffer &) = delete;
-    HeldBuffer &operator=(const HeldBuffer &) = delete;
-    HeldBuffer(HeldBuffer &&other) noexcept : view_(std::exchange(other.view_, Py_buffer{})) {}
+    // Asks `object` for a view; an empty handle, with the exporter's
+    // exception pending, when it refuses. Memory running out throws.
+    [[nodiscard]] static HeldBuffer request(PyObject *object, int flags)
+    {
+        auto view = std::make_unique<Py_buffer>();
+        if (PyObject_GetBuffer(object, view.get(), flags) < 0) {
+            return {};
+        }
+        return HeldBuffer(std::move(view));
+    }
+
+    HeldBuffer(HeldBuffer &&) noexcept = default;
     HeldBuffer &operator=(HeldBuffer &&other) noexcept
     {
         std::swap(view_, other.view_);
         return *this;
     }
+    HeldBuffer(const HeldBuffer &) = delete;
+    HeldBuffer &operator=(const HeldBuffer &) = delete;
     ~HeldBuffer()
     {
-        if (view_.obj != nullptr) {
-            PyBuffer_Release(&view_);
+        if (view_) {
+            PyBuffer_Release(view_.get());
         }
     }
 
+    explicit operator bool() const noexcept { return view_ != nullptr; }
+    // The view; only for a handle that holds one.
+    [[nodiscard]] const Py_buffer &view() const noexcept { return *view_; }
+
 private:
-    Py_buffer view_{};
+    explicit HeldBuffer(std::unique_ptr<Py_buffer> view) noexcept : view_(std::move(view)) {}
+    std::unique_ptr<Py_buffer> view_;
 };
 
 }  // namespace tesmar

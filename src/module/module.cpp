@@ -1,23 +1,19 @@
 // The entry point and the module body: the class, the module functions and
 // the constants, each name appended to __all__ as it is added.
 //
-// The operation families are compiled as part of this file, so that the
-// published orders below are checked against every declaration while the
-// module is built: a name listed twice, a name that names nothing and a
-// declared callable left out of its order all stop the build.
+// The published orders below are checked against every declared callable
+// while the module is built: a name listed twice, a name that names nothing
+// and a declared callable left out of its order all stop the build.
 #include "binding/frame.hpp"
 #include "number_class/callable.hpp"
 #include "number_class/number_class.hpp"
-
-// Each family: its computations and the tuple `callables` declaring them.
-// NOLINTBEGIN(bugprone-suspicious-include)
-#include "ops/factorial_tetration.cpp"
-#include "ops/gcd_lcm.cpp"
-#include "ops/list_arithmetic.cpp"
-#include "ops/powers_roots.cpp"
-#include "ops/rounding_predicates.cpp"
-#include "ops/trigonometric_series.cpp"
-// NOLINTEND(bugprone-suspicious-include)
+// Each family's header declares its computations and the tuple `callables`.
+#include "ops/factorial_tetration.hpp"
+#include "ops/gcd_lcm.hpp"
+#include "ops/list_arithmetic.hpp"
+#include "ops/powers_roots.hpp"
+#include "ops/rounding_predicates.hpp"
+#include "ops/trigonometric_series.hpp"
 
 #include <algorithm>
 #include <array>
@@ -41,7 +37,7 @@ constexpr auto callables =
                    ops::rounding_predicates::callables, ops::trigonometric_series::callables);
 
 // A published order: the names of callables offered on surface S.
-template <Surface S, Name... Names>
+template <Surface S, FixedName... Names>
 struct Order {
     static constexpr std::array<std::string_view, sizeof...(Names)> names{Names.view()...};
 };
@@ -108,7 +104,7 @@ consteval Found declarations_of(std::string_view name)
 }
 
 // The declaration that the published name N stands for on S.
-template <Surface S, Name N>
+template <Surface S, FixedName N>
 consteval std::size_t declaration_named()
 {
     constexpr Found found = declarations_of<S>(N.view());
@@ -119,7 +115,7 @@ consteval std::size_t declaration_named()
 }
 
 // Declaration I, when it offers S, is listed in the published order of S.
-template <Surface S, std::size_t I, Name N = std::get<I>(callables).name>
+template <Surface S, std::size_t I, FixedName N = std::get<I>(callables).name>
 consteval bool listed_if_offered()
 {
     if constexpr (offers<S, I>()) {
@@ -131,7 +127,7 @@ consteval bool listed_if_offered()
 
 // The definitions in a published order, then the zeroed entry that ends a
 // CPython method table.
-template <Surface S, Name... Names>
+template <Surface S, FixedName... Names>
 std::array<PyMethodDef, sizeof...(Names) + 1> table(Order<S, Names...> /*order*/) noexcept
 {
     [&]<std::size_t... I>(std::index_sequence<I...>) {
@@ -275,6 +271,8 @@ Expected<Owned> initialise()
     if (module_cell != nullptr) {
         return Owned::borrow(module_cell);
     }
+    // Single-phase initialisation; 1013 is the C API version (the
+    // PYTHON_API_VERSION of every Python 3), written out as the number.
     Owned module = Owned::steal(PyModule_Create2(&definition, 1013));
     if (!module) {
         return std::unexpected(Error::fetch());

@@ -1,31 +1,23 @@
 // Declaring a callable once: its Python name, its parameters, the module
-// function's computation, and the method's with what it writes back. The
-// kinds of the parameters come from the computations' C++ signatures; both
-// definitions and both text signatures are stamped out from the one
-// declaration.
+// function's computation, and the method's with what it takes and writes
+// back. The kinds of the parameters come from the computations' C++
+// signatures; both definitions and both text signatures are stamped out
+// from the one declaration.
+//
+// Naming: a computation has its callable's Python name; a method whose
+// computation differs from the function's adds `_stored` (`floor` and
+// `floor_stored`).
 #pragma once
 
 #include "binding/frame.hpp"
 #include "binding/params.hpp"
 #include "number_class/method.hpp"
 
-#include <algorithm>
 #include <cstddef>
-#include <string_view>
 #include <tuple>
 #include <type_traits>
 
 namespace tesmar {
-
-// A Python name that can be a template argument, so that a build error
-// about a name shows the name.
-template <std::size_t N>
-struct Name {
-    consteval Name(const char (&text)[N]) { std::copy_n(text, N, chars); }
-    [[nodiscard]] constexpr std::string_view view() const { return {chars, N - 1}; }
-
-    char chars[N] = {};
-};
 
 // The parameter that the method's stored number stands in for: the module
 // function binds it, the method does not.
@@ -42,13 +34,13 @@ struct Function {
     Computation computation;
 };
 
-// The method: the computation takes the stored number and the bound
-// parameters, or only the bound parameters. As a rule a method stores its
-// result and returns a new instance holding it.
+// The method. As a rule a method stores its result and returns a new
+// instance holding it.
 template <class Computation>
 struct Method {
     Computation computation;
-    WriteBack write_back = WriteBack::new_instance;
+    Takes takes;
+    WriteBack write_back = WriteBack::store_new_instance;
 };
 
 // The surface a callable does not offer.
@@ -56,10 +48,10 @@ struct Absent {};
 inline constexpr Absent no_function{};
 inline constexpr Absent no_method{};
 
-template <std::size_t N, class F, class M>
+template <class F, class M>
 struct Callable {
-    Name<N> name;
-    Parameters parameters;
+    FixedName name;
+    ParameterList parameters;
     F function;
     M method;
 
@@ -67,8 +59,31 @@ struct Callable {
     static constexpr bool has_method = !std::is_same_v<M, Absent>;
 };
 
-template <std::size_t N, class F, class M>
-Callable(const char (&)[N], Parameters, F, M) -> Callable<N, F, M>;
+template <class F, class M>
+Callable(const char *, ParameterList, F, M) -> Callable<F, M>;
+
+// Stops the build when a declaration and its computation disagree; the
+// callable's name is the first thing the compiler's report shows.
+template <FixedName Name, class Computation, std::size_t Bound, Takes T>
+consteval bool computation_matches()
+{
+    constexpr std::size_t taken = std::tuple_size_v<Computation>;
+    if constexpr (T == Takes::stored_number) {
+        static_assert(taken == Bound + 1,
+                      "declared Takes::stored_number: the computation takes the stored number, "
+                      "then one value per bound parameter");
+        if constexpr (taken != 0) {
+            static_assert(std::is_same_v<std::tuple_element_t<0, Computation>, double>,
+                          "declared Takes::stored_number: the stored number is a double");
+        }
+    }
+    else {
+        static_assert(taken == Bound,
+                      "the computation takes one value per bound parameter, "
+                      "and no stored number (Takes::arguments_only)");
+    }
+    return true;
+}
 
 // The definition on surface S of the callable declared at position K of the
 // tuple `Declarations`. (Declarations are reached through the whole tuple:
@@ -78,13 +93,23 @@ template <const auto &Declarations, std::size_t K, Surface S>
 PyMethodDef definition_of() noexcept
 {
     constexpr const auto &declared = std::get<K>(Declarations);
-    constexpr Params params{S, declared.name.view(), declared.parameters};
+    constexpr Signature signature{S, declared.name.view(), declared.parameters};
     if constexpr (S == Surface::function) {
-        return definition<FunctionCall<declared.function.computation, params>>();
+        constexpr auto computation = declared.function.computation;
+        using Computation =
+            typename ComputationTypes<std::remove_const_t<decltype(computation)>>::Args;
+        static_assert(computation_matches<declared.name, Computation, signature.count,
+                                          Takes::arguments_only>());
+        return definition<FunctionCall<computation, signature>>();
     }
     else {
-        return definition<
-            MethodCall<declared.method.computation, params, declared.method.write_back>>();
+        constexpr auto computation = declared.method.computation;
+        using Computation =
+            typename ComputationTypes<std::remove_const_t<decltype(computation)>>::Args;
+        static_assert(computation_matches<declared.name, Computation, signature.count,
+                                          declared.method.takes>());
+        return definition<MethodCall<computation, signature, declared.method.takes,
+                                     declared.method.write_back>>();
     }
 }
 
@@ -92,7 +117,8 @@ PyMethodDef definition_of() noexcept
 [[nodiscard]] constexpr double get_number(double number) noexcept { return number; }
 
 inline constexpr std::tuple class_callables{
-    Callable{"get_number", {}, no_function, Method{&get_number, WriteBack::none}},
+    Callable{
+        "get_number", {}, no_function, Method{&get_number, Takes::stored_number, WriteBack::none}},
 };
 
 }  // namespace tesmar

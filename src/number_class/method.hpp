@@ -1,6 +1,7 @@
 // Instance methods: the shared entries of the binding frame, with a
-// receiver. The computation takes the stored number first, or, when it
-// needs only its arguments, nothing of the receiver.
+// receiver. A method's declaration says what its computation takes (the
+// stored number first, or only the bound arguments) and what it writes
+// back; the build checks the first against the computation's parameters.
 #pragma once
 
 #include "binding/frame.hpp"
@@ -12,42 +13,35 @@
 
 namespace tesmar {
 
-// What a method does with its computation's result.
-enum class WriteBack {
-    none,          // shared access: reads the stored number; returns the result
-    new_instance,  // stores the result; returns a new instance holding it
-    plain_result,  // stores the result as a double; returns the result itself
+// What a method's computation takes before the bound arguments.
+enum class Takes {
+    stored_number,   // the stored number, a double
+    arguments_only,  // nothing of the receiver
 };
 
-template <class Tuple>
-struct DropFirst;
+// What a method does with its computation's result.
+enum class WriteBack {
+    none,                // stores nothing (shared access); returns the result
+    store_new_instance,  // stores the result; returns a new instance holding it
+    store_return_value,  // stores the result as a double; returns the result itself
+};
+
+// The bound parameters' types: the computation's, less the stored number.
+template <class Computation, Takes T>
+struct BoundTypes {
+    using type = Computation;
+};
 template <class First, class... Rest>
-struct DropFirst<std::tuple<First, Rest...>> {
+struct BoundTypes<std::tuple<First, Rest...>, Takes::stored_number> {
     using type = std::tuple<Rest...>;
 };
 
-template <auto Op, Params P, WriteBack W>
+template <auto Op, Signature P, Takes T, WriteBack W>
 struct MethodCall {
-    using Computation = typename Signature<decltype(Op)>::Args;
-    // The computation's parameters are the stored number and the bound
-    // ones, or the bound ones alone.
-    static constexpr bool reads_stored = std::tuple_size_v<Computation> == P.count + 1;
     static_assert(P.surface == Surface::method);
-    static_assert(reads_stored || std::tuple_size_v<Computation> == P.count,
-                  "the computation takes one value per parameter, after the stored number");
-    using Bound = typename std::conditional_t<reads_stored, DropFirst<Computation>,
-                                              std::type_identity<Computation>>::type;
-    static_assert(
-        [] {
-            if constexpr (reads_stored) {
-                return std::is_same_v<std::tuple_element_t<0, Computation>, double>;
-            }
-            return true;
-        }(),
-        "the stored number is a double");
-
-    static constexpr const Params &params = P;
-    using Args = typename ArgumentsFor<P, Bound>::type;
+    static constexpr const Signature &params = P;
+    using Args = typename ArgumentsFor<
+        P, typename BoundTypes<typename ComputationTypes<decltype(Op)>::Args, T>::type>::type;
 
     // An exact Tesmarmath whose flag lets the access through.
     static bool fast_ready(PyObject *self) noexcept
@@ -59,13 +53,14 @@ struct MethodCall {
         return W == WriteBack::none ? flag != held_exclusively : flag == 0;
     }
 
-    static auto compute(double stored, const typename Args::Values &values)
+    // The computation as a function of the bound arguments alone.
+    static auto with_stored(double stored)
     {
-        if constexpr (reads_stored) {
-            return Args::apply([stored](auto... value) { return Op(stored, value...); }, values);
+        if constexpr (T == Takes::stored_number) {
+            return [stored](auto... value) { return Op(stored, value...); };
         }
         else {
-            return Args::apply(Op, values);
+            return Op;
         }
     }
 
@@ -78,12 +73,12 @@ struct MethodCall {
         if constexpr (W == WriteBack::none) {
             // The reading computations are pure and run no Python code, so a
             // shared hold taken here could never be observed.
-            return fast_finish(compute(object->number, values));
+            return fast_finish(Args::apply(with_stored(object->number), values));
         }
         else {
             const std::uint64_t free_flag = object->borrow_flag;
             object->borrow_flag = held_exclusively;
-            auto result = compute(object->number, values);
+            auto result = Args::apply(with_stored(object->number), values);
             object->borrow_flag = free_flag;  // nothing below runs Python code
             if constexpr (IsOutcome<decltype(result)>::value) {
                 if (!result) [[unlikely]] {
@@ -99,7 +94,7 @@ struct MethodCall {
                 }
             }();
             object->number = static_cast<double>(value);
-            if constexpr (W == WriteBack::new_instance) {
+            if constexpr (W == WriteBack::store_new_instance) {
                 PyObject *made = allocate_instance(number_type, object->number);
                 return made != nullptr ? made : failed_result();
             }
@@ -120,7 +115,7 @@ struct MethodCall {
         if (auto converted = Args::convert(slots, values); !converted) [[unlikely]] {
             return std::unexpected(std::move(converted.error()));
         }
-        auto value = unwrap(compute(receiver->number(), values));
+        auto value = Args::compute(with_stored(receiver->number()), slots, values);
         if (!value) {
             return std::unexpected(std::move(value.error()));
         }
@@ -129,7 +124,7 @@ struct MethodCall {
         }
         else {
             receiver->set_number(static_cast<double>(*value));
-            if constexpr (W == WriteBack::new_instance) {
+            if constexpr (W == WriteBack::store_new_instance) {
                 return make_result(receiver->number());
             }
             else {

@@ -9,11 +9,11 @@
 namespace tesmar {
 namespace {
 
-constexpr Parameters constructor_parameters{"number"};
+constexpr ParameterList constructor_parameters{"number"};
 // The constructor binds like a method named __new__, for its messages; the
 // class shows the signature "(number)".
-constexpr Params new_params{Surface::method, "__new__", constructor_parameters};
-constexpr Params class_signature{Surface::function, "Tesmarmath", constructor_parameters};
+constexpr Signature new_params{Surface::method, "__new__", constructor_parameters};
+constexpr Signature class_signature{Surface::function, "Tesmarmath", constructor_parameters};
 using ConstructorArguments = Arguments<new_params, double>;
 
 [[gnu::cold]] PyObject *allocation_failed() noexcept

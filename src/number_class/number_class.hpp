@@ -34,6 +34,8 @@ extern PyTypeObject *number_type;
 // exception pending.
 [[nodiscard]] inline PyObject *allocate_instance(PyTypeObject *type, double value) noexcept
 {
+    // CPython fills tp_alloc in every type it makes; a type that leaves it
+    // null still gets the generic allocator.
     allocfunc allocate = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
     PyObject *object = allocate(type, 0);
     if (object != nullptr) [[likely]] {
@@ -83,6 +85,8 @@ public:
 
     [[nodiscard]] static Expected<Receiver> take(PyObject *self)
     {
+        // CPython's method descriptors refuse a foreign receiver before we
+        // run; this check holds for any caller that reaches an entry itself.
         if (!Py_IS_TYPE(self, number_type) && PyType_IsSubtype(Py_TYPE(self), number_type) == 0)
             [[unlikely]] {
             return std::unexpected(foreign_receiver(self));

@@ -1,4 +1,4 @@
-#include "text_form.hpp"
+#include "number_class/text_form.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -24,17 +24,20 @@ Decimal parse_scientific(std::string_view s)
     Decimal d;
     std::size_t pos = 0;
     for (; pos < s.size() && s[pos] != 'e'; ++pos) {
-        if (s[pos] != '.')
+        if (s[pos] != '.') {
             d.digits.push_back(s[pos]);
+        }
     }
     std::size_t exp_pos = pos + 1;
-    if (exp_pos < s.size() && s[exp_pos] == '+')
+    if (exp_pos < s.size() && s[exp_pos] == '+') {
         ++exp_pos;  // from_chars rejects '+'
+    }
     int e = 0;
     std::from_chars(s.data() + exp_pos, s.data() + s.size(), e);
     d.k = e + 1;
-    while (d.digits.size() > 1 && d.digits.back() == '0')
+    while (d.digits.size() > 1 && d.digits.back() == '0') {
         d.digits.pop_back();
+    }
     return d;
 }
 
@@ -66,17 +69,20 @@ void prefer_greater_on_tie(Decimal &d, double x)
 
     // Cheap filter: rounding to n+2 digits must show "D50" at the same scale.
     Decimal near = scientific(x, n + 1);
-    if (near.k != d.k || near.digits != half)
+    if (near.k != d.k || near.digits != half) {
         return;
+    }
 
     Decimal exact = scientific(x, 767);
-    if (exact.k != d.k || exact.digits != half)
+    if (exact.k != d.k || exact.digits != half) {
         return;
+    }
 
     Decimal up = d;
     std::size_t i = up.digits.size();
-    while (i > 0 && up.digits[i - 1] == '9')
+    while (i > 0 && up.digits[i - 1] == '9') {
         up.digits[--i] = '0';
+    }
     if (i == 0) {
         up.digits.insert(up.digits.begin(), '1');
         ++up.k;
@@ -84,23 +90,28 @@ void prefer_greater_on_tie(Decimal &d, double x)
     else {
         ++up.digits[i - 1];
     }
-    while (up.digits.size() > 1 && up.digits.back() == '0')
+    while (up.digits.size() > 1 && up.digits.back() == '0') {
         up.digits.pop_back();
-    if (round_trips(up, x))
+    }
+    if (round_trips(up, x)) {
         d = std::move(up);
+    }
 }
 
 }  // namespace
 
 std::string text_form(double x)
 {
-    if (std::isnan(x))
+    if (std::isnan(x)) {
         return "NaN";
+    }
     const bool negative = std::signbit(x);
-    if (std::isinf(x))
+    if (std::isinf(x)) {
         return negative ? "-inf" : "inf";
-    if (x == 0.0)
+    }
+    if (x == 0.0) {
         return negative ? "-0" : "0";
+    }
 
     const double a = std::fabs(x);
     char buf[64];
@@ -110,8 +121,9 @@ std::string text_form(double x)
 
     const int n = static_cast<int>(d.digits.size());
     std::string out;
-    if (negative)
+    if (negative) {
         out.push_back('-');
+    }
     if (d.k <= 0) {
         out += "0.";
         out.append(static_cast<std::size_t>(-d.k), '0');

@@ -1,6 +1,7 @@
-// Factorial (64-bit on the module, 128-bit on the method) and tetration.
+#include "ops/factorial_tetration.hpp"
+
 #include "binding/numeric.hpp"
-#include "number_class/callable.hpp"
+#include "binding/signals.hpp"
 
 #include <array>
 #include <bit>
@@ -44,26 +45,6 @@ constexpr auto factorial_table = [] {
 static_assert(factorial_table[20] == 2432902008176640000);
 static_assert(!checked_factorial<std::int64_t>(largest_factorial_argument + 1, factorial_overflow));
 
-Outcome<std::int64_t> factorial(std::int64_t n) noexcept
-{
-    if (n < 0) {
-        return value_error(negative_factorial);
-    }
-    if (n > largest_factorial_argument) {
-        return value_error(factorial_overflow);
-    }
-    return factorial_table[static_cast<std::size_t>(n)];
-}
-
-Outcome<double> factorial_of_stored(double stored) noexcept
-{
-    auto product = checked_factorial(saturate_to<int128>(stored), "Factorial overflow.");
-    if (!product) {
-        return std::unexpected(product.error());
-    }
-    return static_cast<double>(*product);
-}
-
 // Steps between two calls of `poll`: about a millisecond of pow.
 constexpr std::uint64_t poll_interval = std::uint64_t{1} << 16U;
 
@@ -75,8 +56,7 @@ constexpr std::uint64_t poll_interval = std::uint64_t{1} << 16U;
 // periods of where it starts; until then the steps are the plain loop's, in
 // its order, so an infinity met first is still reported. `poll` returning
 // false stops the work (a pending signal).
-template <class Poll>
-Outcome<double> tower(double base, std::int64_t height, Poll &&poll) noexcept
+Outcome<double> tower(double base, std::int64_t height, SignalPoll poll) noexcept
 {
     if (height == 0) {
         return 1.0;
@@ -120,16 +100,31 @@ Outcome<double> tower(double base, std::int64_t height, Poll &&poll) noexcept
     return value;
 }
 
-Outcome<double> tetration(double base, std::int64_t height) noexcept
-{
-    return tower(base, height, [] noexcept { return PyErr_CheckSignals() == 0; });
-}
-
 }  // namespace
 
-constexpr std::tuple callables{
-    Callable{"factorial", {stored("number")}, Function{&factorial}, Method{&factorial_of_stored}},
-    Callable{"tetration", {stored("base"), "height"}, Function{&tetration}, Method{&tetration}},
-};
+Outcome<std::int64_t> factorial(std::int64_t n) noexcept
+{
+    if (n < 0) {
+        return value_error(negative_factorial);
+    }
+    if (n > largest_factorial_argument) {
+        return value_error(factorial_overflow);
+    }
+    return factorial_table[static_cast<std::size_t>(n)];
+}
+
+Outcome<double> factorial_stored(double stored) noexcept
+{
+    auto product = checked_factorial(saturate_to<int128>(stored), "Factorial overflow.");
+    if (!product) {
+        return std::unexpected(product.error());
+    }
+    return static_cast<double>(*product);
+}
+
+Outcome<double> tetration(double base, std::int64_t height) noexcept
+{
+    return tower(base, height, poll_signals);
+}
 
 }  // namespace tesmar::ops::factorial_tetration

@@ -1,9 +1,6 @@
-// Greatest common divisor of integers and of rounded doubles, and a least
-// common multiple folded in floating point. Euclid runs on unsigned 64-bit
-// magnitudes, so -2**63 has its true magnitude and no gcd is negative.
-#include "binding/items.hpp"
+#include "ops/gcd_lcm.hpp"
+
 #include "binding/numeric.hpp"
-#include "number_class/callable.hpp"
 
 #include <bit>
 #include <cmath>
@@ -80,7 +77,7 @@ Outcome<std::uint64_t> gcd_fold(Items<T> items, View view, const char *empty) no
     }
     std::uint64_t divisor = 0;
     Divisor test{1};
-    items.each([&](T item) {
+    auto walked = items.each([&](T item) {
         const std::uint64_t m = magnitude(view(item));
         if (divisor != 0 && test.divides(m)) {
             return true;
@@ -91,51 +88,51 @@ Outcome<std::uint64_t> gcd_fold(Items<T> items, View view, const char *empty) no
         }
         return divisor != 1;  // gcd(1, n) is 1 for every n
     });
+    if (!walked) {
+        return std::unexpected(walked.error());
+    }
     return divisor;
 }
 
-Outcome<std::uint64_t> gcd_of_ints(IntegerItems items) noexcept
+}  // namespace
+
+Outcome<std::uint64_t> gcd_with_int(IntegerItems items) noexcept
 {
     return gcd_fold(
         items, [](std::int64_t value) { return value; },
         "gcd_with_int() requires at least one argument");
 }
 
-Outcome<std::uint64_t> gcd_of_floats(NumberItems items) noexcept
+Outcome<std::uint64_t> gcd_with_float(NumberItems items) noexcept
 {
     return gcd_fold(items, integer_view, "gcd_with_float() requires at least one argument");
 }
 
-double lcm(NumberItems items) noexcept
+Outcome<double> lcm_with(NumberItems items) noexcept
 {
     if (items.empty()) {
         return 0.0;
     }
-    double multiple = std::fabs(items.front());
-    const bool folded = items.rest().each([&](double item) {
+    const Outcome<double> first = items.front();
+    if (!first) {
+        return first;
+    }
+    double multiple = std::fabs(*first);
+    bool folded = true;
+    auto walked = items.rest().each([&](double item) {
         double b = std::fabs(item);
         std::uint64_t divisor =
             euclid(magnitude(integer_view(multiple)), magnitude(integer_view(b)));
-        if (divisor == 0) {
-            return false;
+        folded = divisor != 0;
+        if (folded) {
+            multiple = (multiple * b) / static_cast<double>(divisor);
         }
-        multiple = (multiple * b) / static_cast<double>(divisor);
-        return true;
+        return folded;
     });
+    if (!walked) {
+        return std::unexpected(walked.error());
+    }
     return folded ? multiple : 0.0;
 }
-
-}  // namespace
-
-// The methods compute from the list alone and replace the stored number;
-// gcd_with_float stores float(g) and returns the exact int g.
-constexpr std::tuple callables{
-    Callable{"gcd_with_int", {"args"}, Function{&gcd_of_ints}, Method{&gcd_of_ints}},
-    Callable{"gcd_with_float",
-             {"args"},
-             Function{&gcd_of_floats},
-             Method{&gcd_of_floats, WriteBack::plain_result}},
-    Callable{"lcm_with", {"args"}, Function{&lcm}, Method{&lcm}},
-};
 
 }  // namespace tesmar::ops::gcd_lcm

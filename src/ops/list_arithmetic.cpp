@@ -1,45 +1,28 @@
-// Folding a list with one arithmetic operator. The module functions fold the
-// list alone; the methods fold it into the stored number, each in its own
-// order. One rounded double operation at a time, strictly left to right.
-#include "binding/items.hpp"
-#include "binding/numeric.hpp"
-#include "number_class/callable.hpp"
+#include "ops/list_arithmetic.hpp"
 
 #include <cstdint>
 
 namespace tesmar::ops::list_arithmetic {
 namespace {
 
-using Numbers = NumberItems;
-using Integers = IntegerItems;
-
-double sum(Numbers items) noexcept
-{
-    double acc = -0.0;
-    items.each([&](double item) { acc = acc + item; });
-    return acc;
-}
-
-double difference(Numbers items) noexcept
-{
-    if (items.empty()) {
-        return 0.0;
-    }
-    double acc = items.front();
-    items.rest().each([&](double item) { acc = acc - item; });
-    return acc;
-}
+double plus(double acc, double item) noexcept { return acc + item; }
+double minus(double acc, double item) noexcept { return acc - item; }
+double times(double acc, double item) noexcept { return acc * item; }
 
 // Divides `acc` by every item in turn; -0.0 is a zero divisor, NaN is not.
-Outcome<double> divide_by_each(double acc, Numbers divisors, const char *message) noexcept
+Outcome<double> divide_by_each(double acc, NumberItems divisors, const char *message) noexcept
 {
-    const bool divided = divisors.each([&](double divisor) {
-        if (divisor == 0.0) {
-            return false;
+    bool divided = true;
+    auto walked = divisors.each([&](double divisor) {
+        divided = divisor != 0.0;
+        if (divided) {
+            acc = acc / divisor;
         }
-        acc = acc / divisor;
-        return true;
+        return divided;
     });
+    if (!walked) {
+        return std::unexpected(walked.error());
+    }
     if (!divided) {
         return zero_division(message);
     }
@@ -48,69 +31,106 @@ Outcome<double> divide_by_each(double acc, Numbers divisors, const char *message
 
 // The quotient folds in 128 bits: -2**63 divided by -1 is an ordinary
 // answer, and no quotient of 64-bit operands leaves [-2**63, 2**63].
-Outcome<int128> int_divide_by_each(int128 acc, Integers divisors, const char *message) noexcept
+Outcome<int128> int_divide_by_each(int128 acc, IntegerItems divisors, const char *message) noexcept
 {
-    const bool divided = divisors.each([&](std::int64_t divisor) {
-        if (divisor == 0) {
-            return false;
+    bool divided = true;
+    auto walked = divisors.each([&](std::int64_t divisor) {
+        divided = divisor != 0;
+        if (divided) {
+            acc = acc / divisor;
         }
-        acc = acc / divisor;
-        return true;
+        return divided;
     });
+    if (!walked) {
+        return std::unexpected(walked.error());
+    }
     if (!divided) {
         return zero_division(message);
     }
     return acc;
 }
 
-// Multiplies `acc` by every item in turn.
-double product_into(double acc, Numbers items) noexcept
+// Folds `step` over the items after the first, starting from the first.
+template <class Step>
+Outcome<double> fold_from_first(NumberItems items, Step step) noexcept
 {
-    items.each([&](double item) { acc = acc * item; });
-    return acc;
+    const Outcome<double> first = items.front();
+    if (!first) {
+        return first;
+    }
+    return items.rest().fold(*first, step);
 }
 
-double product(Numbers items) noexcept
+}  // namespace
+
+Outcome<double> sum_of(NumberItems items) noexcept { return items.fold(-0.0, plus); }
+
+Outcome<double> dif_of(NumberItems items) noexcept
 {
-    return items.empty() ? 1.0 : product_into(items.front(), items.rest());
+    return items.empty() ? 0.0 : fold_from_first(items, minus);
 }
 
-Outcome<double> quotient(Numbers items) noexcept
+Outcome<double> div_of(NumberItems items) noexcept
 {
     if (items.empty()) {
         return 0.0;
     }
-    return divide_by_each(items.front(), items.rest(), "Division by zero!");
+    const Outcome<double> first = items.front();
+    if (!first) {
+        return first;
+    }
+    return divide_by_each(*first, items.rest(), "Division by zero!");
 }
 
-Outcome<int128> int_quotient(Integers items) noexcept
+Outcome<int128> int_div_of(IntegerItems items) noexcept
 {
     if (items.empty()) {
         return 0;
     }
-    return int_divide_by_each(items.front(), items.rest(), "Division by zero!");
+    const Outcome<std::int64_t> first = items.front();
+    if (!first) {
+        return std::unexpected(first.error());
+    }
+    return int_divide_by_each(*first, items.rest(), "Division by zero!");
 }
 
-// The methods: the items are summed first and the stored number added last;
-// the difference of the items is taken from the stored number.
-double sum_into(double stored, Numbers items) noexcept { return sum(items) + stored; }
-
-double difference_into(double stored, Numbers items) noexcept
+Outcome<double> mult_of(NumberItems items) noexcept
 {
-    return items.empty() ? stored : stored - difference(items);
+    return items.empty() ? 1.0 : fold_from_first(items, times);
 }
 
-Outcome<double> quotient_into(double stored, Numbers items) noexcept
+Outcome<double> sum_of_stored(double stored, NumberItems items) noexcept
 {
-    return divide_by_each(stored, items, "Can't divide by zero!");
+    const Outcome<double> sum = sum_of(items);
+    if (!sum) {
+        return sum;
+    }
+    return *sum + stored;
 }
 
-Outcome<double> int_quotient_into(double stored, Integers items) noexcept
+Outcome<double> dif_of_stored(double stored, NumberItems items) noexcept
 {
     if (items.empty()) {
         return stored;
     }
-    auto quotient =
+    const Outcome<double> difference = dif_of(items);
+    if (!difference) {
+        return difference;
+    }
+    return stored - *difference;
+}
+
+Outcome<double> div_of_stored(double stored, NumberItems items) noexcept
+{
+    return divide_by_each(stored, items, "Can't divide by zero!");
+}
+
+Outcome<double> int_div_of_stored(double stored, IntegerItems items) noexcept
+{
+    if (items.empty()) {
+        return stored;
+    }
+    const Outcome<int128> quotient =
         int_divide_by_each(saturate_to<std::int64_t>(stored), items, "Can't divide by zero!");
     if (!quotient) {
         return std::unexpected(quotient.error());
@@ -118,14 +138,9 @@ Outcome<double> int_quotient_into(double stored, Integers items) noexcept
     return static_cast<double>(*quotient);
 }
 
-}  // namespace
-
-constexpr std::tuple callables{
-    Callable{"sum_of", {"args"}, Function{&sum}, Method{&sum_into}},
-    Callable{"dif_of", {"args"}, Function{&difference}, Method{&difference_into}},
-    Callable{"div_of", {"args"}, Function{&quotient}, Method{&quotient_into}},
-    Callable{"int_div_of", {"args"}, Function{&int_quotient}, Method{&int_quotient_into}},
-    Callable{"mult_of", {"args"}, Function{&product}, Method{&product_into}},
-};
+Outcome<double> mult_of_stored(double stored, NumberItems items) noexcept
+{
+    return items.fold(stored, times);
+}
 
 }  // namespace tesmar::ops::list_arithmetic

@@ -1,5 +1,4 @@
-// Powers and roots of one double.
-#include "number_class/callable.hpp"
+#include "ops/powers_roots.hpp"
 
 #include <array>
 #include <bit>
@@ -8,22 +7,6 @@
 
 namespace tesmar::ops::powers_roots {
 namespace {
-
-double square(double x) noexcept { return x * x; }
-
-double cube(double x) noexcept { return (x * x) * x; }
-
-double power(double base, double exponent) noexcept { return std::pow(base, exponent); }
-
-double power_of_2(double x) noexcept { return std::exp2(x); }
-
-Outcome<double> square_root(double x) noexcept
-{
-    if (0.0 > x) {
-        return value_error("Cannot calculate square root of a negative number");
-    }
-    return std::sqrt(x);
-}
 
 // Unsigned integer of six 32-bit limbs, least significant first: enough for
 // the cube of a 54-bit midpoint significand (at most 162 bits).
@@ -116,6 +99,24 @@ int against_midpoint_cube(Parts a, double y) noexcept
                       : compare(wide(a.significand), shifted_left(cubed, -shift));
 }
 
+}  // namespace
+
+double square(double x) noexcept { return x * x; }
+
+double cube(double x) noexcept { return (x * x) * x; }
+
+double power(double base, double exponent) noexcept { return std::pow(base, exponent); }
+
+double power_of_2(double x) noexcept { return std::exp2(x); }
+
+Outcome<double> square_root(double x) noexcept
+{
+    if (0.0 > x) {
+        return value_error("Cannot calculate square root of a negative number");
+    }
+    return std::sqrt(x);
+}
+
 // The real cube root, correctly rounded: cbrt is only faithful, so its
 // answer is moved to whichever neighbour the exact midpoint test picks. No
 // midpoint is ever an exact cube root (its cube needs over 53 bits), so
@@ -144,16 +145,5 @@ double cube_root(double x) noexcept
     }
     return std::copysign(y, x);
 }
-
-}  // namespace
-
-constexpr std::tuple callables{
-    Callable{"square", {stored("number")}, Function{&square}, Method{&square}},
-    Callable{"cube", {stored("number")}, Function{&cube}, Method{&cube}},
-    Callable{"power", {stored("number"), "exponent"}, Function{&power}, Method{&power}},
-    Callable{"power_of_2", {}, no_function, Method{&power_of_2}},
-    Callable{"square_root", {stored("number")}, Function{&square_root}, Method{&square_root}},
-    Callable{"cube_root", {stored("number")}, Function{&cube_root}, Method{&cube_root}},
-};
 
 }  // namespace tesmar::ops::powers_roots

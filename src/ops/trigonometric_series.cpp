@@ -1,7 +1,4 @@
-// Cosine, sine and tangent as truncated power series after reducing the
-// argument to one period around zero. Each operation is rounded on its own;
-// the build forbids fused multiply-add.
-#include "number_class/callable.hpp"
+#include "ops/trigonometric_series.hpp"
 
 #include <cmath>
 #include <cstdint>
@@ -51,17 +48,6 @@ struct Sums {
 double cosine_sum(double r, std::uint64_t budget) noexcept { return series(r, 1.0, 2, budget); }
 double sine_sum(double r, std::uint64_t budget) noexcept { return series(r, r, 3, budget); }
 
-// The module functions: no terms at all is the empty sum.
-double cos_function_op(double x, std::uint64_t terms) noexcept
-{
-    return terms == 0 ? 0.0 : cosine_sum(reduce(x), terms - 1);
-}
-
-double sin_function_op(double x, std::uint64_t terms) noexcept
-{
-    return terms == 0 ? 0.0 : sine_sum(reduce(x), terms - 1);
-}
-
 Outcome<double> tangent(Sums sums, const char *message) noexcept
 {
     if (std::fabs(sums.cosine) < cosine_limit) {
@@ -70,7 +56,22 @@ Outcome<double> tangent(Sums sums, const char *message) noexcept
     return sums.sine / sums.cosine;
 }
 
-Outcome<double> tan_function_op(double x, std::uint64_t terms) noexcept
+// The methods sum the first term even when given no terms.
+std::uint64_t method_budget(std::uint64_t terms) noexcept { return terms == 0 ? 0 : terms - 1; }
+
+}  // namespace
+
+double cos(double x, std::uint64_t terms) noexcept
+{
+    return terms == 0 ? 0.0 : cosine_sum(reduce(x), terms - 1);
+}
+
+double sin(double x, std::uint64_t terms) noexcept
+{
+    return terms == 0 ? 0.0 : sine_sum(reduce(x), terms - 1);
+}
+
+Outcome<double> tan(double x, std::uint64_t terms) noexcept
 {
     if (terms == 0) {
         return tangent({0.0, 0.0}, "Tangent is undefined: cosine is zero");
@@ -80,46 +81,22 @@ Outcome<double> tan_function_op(double x, std::uint64_t terms) noexcept
                    "Tangent is undefined: cosine is zero");
 }
 
-// The methods: zero terms still sum the first one.
-std::uint64_t method_budget(std::uint64_t terms) noexcept { return terms == 0 ? 0 : terms - 1; }
-
-double cos_method_op(double stored, std::uint64_t terms) noexcept
+double cos_stored(double stored, std::uint64_t terms) noexcept
 {
     return cosine_sum(reduce(stored), method_budget(terms));
 }
 
-double sin_method_op(double stored, std::uint64_t terms) noexcept
+double sin_stored(double stored, std::uint64_t terms) noexcept
 {
     return sine_sum(reduce(stored), method_budget(terms));
 }
 
-// A failed tangent leaves the stored number as it was.
-Outcome<double> tan_method_op(double stored, std::uint64_t terms) noexcept
+Outcome<double> tan_stored(double stored, std::uint64_t terms) noexcept
 {
     double r = reduce(stored);
     std::uint64_t budget = method_budget(terms);
     return tangent({sine_sum(r, budget), cosine_sum(r, budget)},
                    "Tangent undefined (cos close to 0)");
 }
-
-}  // namespace
-
-// The number of terms when the caller leaves it out.
-constexpr Parameter terms{"terms", 20};
-
-constexpr std::tuple callables{
-    Callable{"cos",
-             {stored("number"), terms},
-             Function{&cos_function_op},
-             Method{&cos_method_op, WriteBack::plain_result}},
-    Callable{"sin",
-             {stored("number"), terms},
-             Function{&sin_function_op},
-             Method{&sin_method_op, WriteBack::plain_result}},
-    Callable{"tan",
-             {stored("number"), terms},
-             Function{&tan_function_op},
-             Method{&tan_method_op, WriteBack::plain_result}},
-};
 
 }  // namespace tesmar::ops::trigonometric_series
