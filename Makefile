@@ -53,8 +53,8 @@ memcheck: install
 	    --suppressions=tools/valgrind.supp \
 	    $(PY) -m pytest -q -p no:cacheprovider $(MEMCHECK_TESTS)
 
-# clang-tidy runs over the translation units CMake compiles; the operation
-# families, compiled inside the module's, are covered by its header filter.
+# ruff over the Python; clang-format, then clang-tidy over every translation
+# unit CMake compiles (the headers through them).
 PYTHON_SOURCES := tests bench docs examples
 lint: $(VENV)/.ready
 	$(BIN)/ruff format --check $(PYTHON_SOURCES)
