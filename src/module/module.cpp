@@ -125,14 +125,22 @@ consteval bool listed_if_offered()
     return true;
 }
 
+// Every declaration that offers S is listed in the published order of S.
+template <Surface S>
+consteval bool every_declaration_listed()
+{
+    return [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return (listed_if_offered<S, I>() && ...);
+    }(std::make_index_sequence<declared_count>{});
+}
+static_assert(every_declaration_listed<Surface::function>());
+static_assert(every_declaration_listed<Surface::method>());
+
 // The definitions in a published order, then the zeroed entry that ends a
 // CPython method table.
 template <Surface S, FixedName... Names>
 std::array<PyMethodDef, sizeof...(Names) + 1> table(Order<S, Names...> /*order*/) noexcept
 {
-    [&]<std::size_t... I>(std::index_sequence<I...>) {
-        static_assert((listed_if_offered<S, I>() && ...));
-    }(std::make_index_sequence<declared_count>{});
     return {definition_of<callables, declaration_named<S, Names>(), S>()..., PyMethodDef{}};
 }
 
