@@ -11,7 +11,7 @@ PY := $(BIN)/python
 BUILD ?= build
 ASAN_BUILD := $(BUILD)/asan
 
-.PHONY: demo test install pytest sanitize memcheck lint typecheck bench clean \
+.PHONY: demo test install pytest symbols sanitize memcheck lint typecheck bench clean \
     figures figures-check release-check
 
 $(VENV)/.ready: requirements-dev.txt
@@ -32,6 +32,15 @@ demo: install
 pytest: install
 	$(PY) -m pytest -q -p no:cacheprovider
 
+# The module defines one dynamic symbol, PyInit_tesmar_math (the linker's
+# version script keeps the rest inside): $(call exports-only-init,FILE) fails,
+# naming the others, if FILE defines more.
+exports-only-init = set -o pipefail; so=$(1); \
+    extra=$$(nm -D --defined-only $$so | awk '$$NF != "PyInit_tesmar_math" {print $$NF}') && \
+    { test -z "$$extra" || { echo "$$so also exports:" $$extra >&2; false; }; }
+symbols: install
+	$(call exports-only-init,"$$($(PY) -c 'import tesmar_math; print(tesmar_math.__file__)')")
+
 # AddressSanitizer and UndefinedBehaviorSanitizer, no recovery: the suite
 # runs against this build, with the runtime of the compiler that CMake used
 # (CMake writes its path) preloaded into the interpreter.
@@ -39,6 +48,7 @@ sanitize: $(VENV)/.ready
 	$(BIN)/cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	    -DPython_EXECUTABLE=$(abspath $(PY)) -DTESMAR_SANITIZE=ON -DTESMAR_WERROR=ON >/dev/null
 	$(BIN)/cmake --build $(ASAN_BUILD)
+	$(call exports-only-init,$(ASAN_BUILD)/tesmar_math.*.so)
 	PYTHONPATH=$(ASAN_BUILD) PYTHONMALLOC=malloc \
 	    LD_PRELOAD="$$(cat $(ASAN_BUILD)/sanitizer-runtime)" \
 	    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:max_free_fill_size=4096:free_fill_byte=85 \
@@ -72,7 +82,7 @@ typecheck: install
 	$(PY) -m doctest README.md
 	$(BIN)/basedpyright --pythonpath $(abspath $(PY)) examples
 
-test: pytest sanitize lint typecheck demo figures-check release-check
+test: pytest symbols sanitize lint typecheck demo figures-check release-check
 
 bench: install
 	$(PY) bench/bench.py
