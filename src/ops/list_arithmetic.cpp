@@ -10,32 +10,15 @@ double minus(double acc, double item) noexcept { return acc - item; }
 double times(double acc, double item) noexcept { return acc * item; }
 
 // Divides `acc` by every item in turn; -0.0 is a zero divisor, NaN is not.
-Outcome<double> divide_by_each(double acc, NumberItems divisors, const char *message) noexcept
+// An integer quotient folds in 128 bits: -2**63 divided by -1 is an
+// ordinary answer, and no quotient of 64-bit operands leaves
+// [-2**63, 2**63].
+template <class Acc, class T>
+Outcome<Acc> divide_by_each(Acc acc, Items<T> divisors, const char *message) noexcept
 {
     bool divided = true;
-    auto walked = divisors.each([&](double divisor) {
-        divided = divisor != 0.0;
-        if (divided) {
-            acc = acc / divisor;
-        }
-        return divided;
-    });
-    if (!walked) {
-        return std::unexpected(walked.error());
-    }
-    if (!divided) {
-        return zero_division(message);
-    }
-    return acc;
-}
-
-// The quotient folds in 128 bits: -2**63 divided by -1 is an ordinary
-// answer, and no quotient of 64-bit operands leaves [-2**63, 2**63].
-Outcome<int128> int_divide_by_each(int128 acc, IntegerItems divisors, const char *message) noexcept
-{
-    bool divided = true;
-    auto walked = divisors.each([&](std::int64_t divisor) {
-        divided = divisor != 0;
+    auto walked = divisors.each([&](T divisor) {
+        divided = divisor != T{0};
         if (divided) {
             acc = acc / divisor;
         }
@@ -91,7 +74,7 @@ Outcome<int128> int_div_of(IntegerItems items) noexcept
     if (!first) {
         return std::unexpected(first.error());
     }
-    return int_divide_by_each(*first, items.rest(), "Division by zero!");
+    return divide_by_each(int128{*first}, items.rest(), "Division by zero!");
 }
 
 Outcome<double> mult_of(NumberItems items) noexcept
@@ -131,7 +114,7 @@ Outcome<double> int_div_of_stored(double stored, IntegerItems items) noexcept
         return stored;
     }
     const Outcome<int128> quotient =
-        int_divide_by_each(saturate_to<std::int64_t>(stored), items, "Can't divide by zero!");
+        divide_by_each(int128{saturate_to<std::int64_t>(stored)}, items, "Can't divide by zero!");
     if (!quotient) {
         return std::unexpected(quotient.error());
     }
