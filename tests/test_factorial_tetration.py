@@ -1,7 +1,6 @@
-"""factorial against math.factorial within each surface's width; tetration
-against the plain loop of C pow, bit for bit, at heights no loop could
-reach through an independent cycle finder; a creeping tower polls for
-signals, and a handler meets the held receiver."""
+# factorial against math.factorial within each surface's width; tetration against the plain loop of
+# C pow, bit for bit, at heights no loop could reach through an independent cycle finder; a creeping
+# tower polls for signals, and a handler meets the held receiver.
 
 import functools
 import math
@@ -34,10 +33,10 @@ def test_factorial_is_64_bit_on_the_function_and_128_bit_on_the_method(n, x):
     assert outcome(Tesmarmath(x).factorial) == want
 
 
+# The plain loop's values until one comes back bit for bit, an infinity ends it or the limit is
+# reached: (values, start of the cycle).
 @functools.lru_cache(maxsize=256)
 def walk(bits, b, limit):
-    """The plain loop's values until one comes back bit for bit, an
-    infinity ends it or the limit is reached: (values, start of the cycle)."""
     values, seen, r = [], {}, b
     while len(values) < limit and key(r) not in seen:
         seen[key(r)] = len(values)
@@ -48,12 +47,10 @@ def walk(bits, b, limit):
     return values, seen.get(key(r))
 
 
+# The plain loop's outcome at height h, or None past the oracle's reach.
 def tower(b, h):
-    """The plain loop's outcome at height h, or None past the oracle's reach."""
-    if h < 0:
-        return ValueError, ("Height can't be negative",)
-    if h == 0:
-        return float, key(1.0)
+    if h < 1:
+        return (float, key(1.0)) if h == 0 else (ValueError, ("Height can't be negative",))
     values, start = walk(key(b), b, min(h, 200_000))
     if h - 1 < len(values):
         return float, key(values[h - 1])
@@ -84,8 +81,7 @@ def test_a_signal_handler_meets_the_held_receiver_during_a_long_tower(base, meth
     t, met = Tesmarmath(base), []
 
     def handler(signum, frame):
-        for call in (t.get_number, lambda: t.mult_of([])):
-            met.append(outcome(call)[1])
+        met.extend(outcome(call)[1] for call in (t.get_number, lambda: t.mult_of([])))
         raise KeyboardInterrupt
 
     previous = signal.signal(signal.SIGALRM, handler)

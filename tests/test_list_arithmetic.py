@@ -1,7 +1,6 @@
-"""The five folds by their definition, one item at a time: the fold of a list
-is the fold of all but its last item, then one operation as Python rounds it
-(exact integers, truncating, for int_div_of); each method is its documented
-formula over the function."""
+# The five folds by their definition, one item at a time: the fold of a list is the fold of all but
+# its last item, then one operation as Python rounds it (exact integers, truncating, for
+# int_div_of); each method is its documented formula over the function.
 
 import math
 
@@ -17,6 +16,7 @@ def truncated(a, b):
     return quotient if (a < 0) == (b < 0) else -quotient
 
 
+EDGES = st.sampled_from([2.0**63, -(2.0**63)])  # where the saturating conversion ends
 EMPTY = {"sum_of": -0.0, "dif_of": 0.0, "div_of": 0.0, "int_div_of": 0, "mult_of": 1.0}
 FUNCTIONS = {  # a list's fold by the module's fold of all its items but the last
     "sum_of": lambda head, last: tm.sum_of(head) + last,
@@ -34,15 +34,22 @@ METHODS = {  # what the method stores, by the function, from the stored number s
 }
 
 
+# The formula's value; Python's zero division stands for the module's.
 def expected(formula, message, *args):
-    """The formula's value; Python's zero division stands for the module's."""
     try:
         return formula(*args)
     except ZeroDivisionError:
         raise ZeroDivisionError(message) from None
 
 
-def check(name, items, s):
+@pytest.mark.parametrize("name", EMPTY)
+@given(floats=st.lists(FLOATS, max_size=6), ints=st.lists(INTS, max_size=6), s=FLOATS | EDGES)
+@examples(([], [], -0.0), ([-0.0], [], -0.0), ([1e16, 1.0, 1.0], [], 1.0), ([], [], 2.5))
+@examples(([1.0, 1.0, 1e16], [], 1e16), ([10.0, 3.0, 2.0], [], 10.0), ([5.0, 2.0, -0.0], [], 7.0))
+@examples(([0.0, 5.0, math.nan], [], 0.0), ([], [-(2**63), -1], -1e300), ([], [-7, 2], -7.5))
+@examples(([], [-(2**63), -1, -1], 1e300), ([], [7, 0], math.nan), ([], [3], 2.0**63 - 1024))
+def test_each_item_is_one_more_operation(name, floats, ints, s):
+    items = ints if name == "int_div_of" else floats
     if items:
         function = outcome(expected, FUNCTIONS[name], "Division by zero!", items[:-1], items[-1])
     else:
@@ -52,51 +59,30 @@ def check(name, items, s):
     assert outcome(getattr(Tesmarmath(s), name), items) == method
 
 
-@pytest.mark.parametrize("name", ["sum_of", "dif_of", "div_of", "mult_of"])
-@given(items=st.lists(FLOATS, max_size=6), s=FLOATS)
-@examples(([], -0.0), ([-0.0], -0.0), ([1e16, 1.0, 1.0], 1.0), ([1.0, 1.0, 1e16], 1e16))
-@examples(([10.0, 3.0, 2.0], 10.0), ([5.0, 2.0, -0.0], 7.0), ([0.0, 5.0, math.nan], 0.0))
-def test_float_folds_take_one_rounded_operation_per_item(name, items, s):
-    check(name, items, s)
-
-
-@given(items=st.lists(INTS, max_size=6), s=FLOATS | st.sampled_from([2.0**63, -(2.0**63)]))
-@examples(([-(2**63), -1], -1e300), ([-(2**63), -1, -1], 1e300), ([-7, 2], -7.5))
-@examples(([7, 0], math.nan), ([], 2.5), ([3], 9223372036854774784.0))
-def test_int_div_of_is_exact_and_truncates(items, s):
-    check("int_div_of", items, s)
-
-
 CHANGES = {  # what converting an item does to the list being read
     "clear": list.clear,
-    "append": lambda items: items.append(7),
     "drop earlier": lambda items: items.pop(0),
     "replace later": lambda items: items.__setitem__(-1, 9),
     "grow": lambda items: items.extend([1] * 50),
 }
 
 
-def changing_list(number, change):
-    """[5, 3, 1, 2, 4] whose 3 changes the list when converted; the reader
-    holds the only reference to the list."""
+# [5, 3, 1, 2, 4] whose 3 changes the list when converted; the reader holds the only reference to
+# the list.
+def changing_list(number, three, change):
     items = [5, 1, 2, 4]
-    items.insert(1, number(3 if number is Index else 3.0, lambda: change(items)))
+    items.insert(1, number(three, lambda: change(items)))
     return items
-
-
-def fold_iterated(fold, number, change):
-    """The fold of the items as the list's iterator gives them."""
-    convert = int if number is Index else float
-    return fold([convert(item) for item in changing_list(number, change)])
 
 
 @pytest.mark.parametrize("change", CHANGES.values(), ids=list(CHANGES))
 @pytest.mark.parametrize("name", EMPTY)
 def test_a_list_changed_while_read_reads_as_its_iterator_would(name, change):
-    number = Index if name == "int_div_of" else Real
+    number, convert = (Index, int) if name == "int_div_of" else (Real, float)
     for receiver in (lambda: tm, lambda: Tesmarmath(3.0)):
-        read = outcome(getattr(receiver(), name), changing_list(number, change))
-        assert read == outcome(fold_iterated, getattr(receiver(), name), number, change)
+        read = outcome(getattr(receiver(), name), changing_list(number, convert(3), change))
+        iterated = [convert(item) for item in changing_list(number, convert(3), change)]
+        assert read == outcome(getattr(receiver(), name), iterated)
 
 
 @pytest.mark.parametrize("call", [tm.sum_of, Tesmarmath(2.0).sum_of])

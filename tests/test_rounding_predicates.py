@@ -1,5 +1,5 @@
-"""Rounding, sign and predicates against Python's own: the functions'
-saturating ints and bit parity, the methods' stored doubles and fmod parity."""
+# Rounding, sign and predicates against Python's own: the functions' saturating ints and bit parity,
+# the methods' stored doubles and fmod parity.
 
 import math
 from decimal import Decimal
@@ -13,8 +13,8 @@ from registry import FLOATS, Tesmarmath, examples, key, saturate
 BELOW_2_63 = 9223372036854774784.0  # the largest double below 2**63
 
 
+# C's floor or ceil: the double itself, a zero keeping x's sign.
 def rounded(rounding, x):
-    """C's floor or ceil: the double itself, a zero keeping x's sign."""
     return x if not math.isfinite(x) else float(rounding(x)) or math.copysign(0.0, x)
 
 
@@ -34,9 +34,8 @@ def test_rounding_sign_and_predicates_match_python(x):
     assert (Tesmarmath(x).is_even(), Tesmarmath(x).is_odd()) == (even, not even)
 
 
+# A number whose own floor and ceil are not its float's.
 class Odd:
-    """A number whose own floor and ceil are not its float's."""
-
     __float__, __floor__, __ceil__ = (lambda _: 2.5), (lambda _: 99), (lambda _: -99)
 
 
