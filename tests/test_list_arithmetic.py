@@ -18,14 +18,14 @@ def truncated(a, b):
 
 EDGES = st.sampled_from([2.0**63, -(2.0**63)])  # where the saturating conversion ends
 EMPTY = {"sum_of": -0.0, "dif_of": 0.0, "div_of": 0.0, "int_div_of": 0, "mult_of": 1.0}
-ONE_MORE_ITEM = {  # a list's fold by the module's fold of all its items but the last
+FOLD_STEP = {  # a list's fold by the module's fold of all its items but the last
     "sum_of": lambda head, last: tm.sum_of(head) + last,
     "dif_of": lambda head, last: tm.dif_of(head) - last if head else last,
     "div_of": lambda head, last: tm.div_of(head) / last if head else last,
     "int_div_of": lambda head, last: truncated(tm.int_div_of(head), last) if head else last,
     "mult_of": lambda head, last: tm.mult_of(head) * last,
 }
-METHOD_STORES = {  # what the method stores, by the function, from the stored number s
+STORES = {  # what the method stores, by the function, from the stored number s
     "sum_of": lambda s, items: tm.sum_of(items) + s,
     "dif_of": lambda s, items: s - tm.dif_of(items) if items else s,
     "div_of": lambda s, items: tm.div_of([s, *items]),
@@ -51,15 +51,11 @@ def expected(formula, message, *args):
 def test_each_item_is_one_more_operation(name, floats, ints, s):
     items = ints if name == "int_div_of" else floats
     if items:
-        function = outcome(
-            expected, ONE_MORE_ITEM[name], "Division by zero!", items[:-1], items[-1]
-        )
+        function = outcome(expected, FOLD_STEP[name], "Division by zero!", items[:-1], items[-1])
     else:
         function = outcome(EMPTY.get, name)
     assert outcome(getattr(tm, name), items) == function
-    method = outcome(
-        lambda: Tesmarmath(expected(METHOD_STORES[name], "Can't divide by zero!", s, items))
-    )
+    method = outcome(lambda: Tesmarmath(expected(STORES[name], "Can't divide by zero!", s, items)))
     assert outcome(getattr(Tesmarmath(s), name), items) == method
 
 
