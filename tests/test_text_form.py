@@ -1,23 +1,20 @@
-"""The text form of str() and repr(): shortest round-trip digits laid out
-positionally, an exact tie between two shortest candidates going to the
-greater one; against repr's digits laid out by decimal."""
+# The text form of str() and repr(): shortest round-trip digits laid out positionally, an exact
+# tie between two shortest candidates going to the greater one; against repr's digits laid out
+# by decimal.
 
 import math
 import struct
 import sys
 from decimal import Decimal, localcontext
 
-import pytest
-from hypothesis import example, given, settings
+from hypothesis import given, settings
 from hypothesis import strategies as st
-from registry import FLOATS, SANITIZER_RUN, Tesmarmath
+from registry import FLOATS, SANITIZER_RUN, Tesmarmath, examples
 
 
 def expected(x):
-    if math.isnan(x):
-        return "NaN"
-    if math.isinf(x):
-        return "inf" if x > 0 else "-inf"
+    if not math.isfinite(x):
+        return {"nan": "NaN", "inf": "inf", "-inf": "-inf"}[str(x)]
     digits = Decimal(repr(abs(x)))  # the shortest that round-trip; a tie goes to the even digit
     unit = Decimal((0, (1,), digits.normalize().as_tuple().exponent))
     with localcontext(prec=800):
@@ -26,27 +23,18 @@ def expected(x):
     return "-" * (math.copysign(1, x) < 0) + format(digits.normalize(), "f")
 
 
-@pytest.mark.parametrize(
-    "x, text",
-    [
-        (3.0, "3"),
-        (100.0, "100"),
-        (-1.5, "-1.5"),
-        (0.1 + 0.2, "0.30000000000000004"),
-        (1e-7, "0.0000001"),
-        (1e21, "1000000000000000000000"),
-        (2.0**50 + 0.25, "1125899906842624.3"),
-        (-0.0, "-0"),
-        (math.nan, "NaN"),
-        (-math.inf, "-inf"),
-        (sys.float_info.max, "17976931348623157" + "0" * 292),
-        (5e-324, "0." + "0" * 323 + "5"),
-    ],
-)
-def test_documented_examples(x, text):
-    assert (
-        str(Tesmarmath(x)) == expected(x) == text and repr(Tesmarmath(x)) == f"Tesmarmath({text})"
-    )
+DOCUMENTED = [  # (x, its text), a few to a line
+    ((3.0, "3"), (100.0, "100"), (-1.5, "-1.5"), (0.1 + 0.2, "0.30000000000000004")),
+    ((1e-7, "0.0000001"), (1e21, "1000000000000000000000"), (-0.0, "-0"), (math.nan, "NaN")),
+    ((2.0**50 + 0.25, "1125899906842624.3"), (-math.inf, "-inf"), (5e-324, "0." + "0" * 323 + "5")),
+    ((sys.float_info.max, "17976931348623157" + "0" * 292),),
+]
+
+
+def test_documented_examples():
+    for x, text in (case for line in DOCUMENTED for case in line):
+        assert expected(x) == text and str(Tesmarmath(x)) == text, text
+        assert repr(Tesmarmath(x)) == f"Tesmarmath({text})"
 
 
 every_double = st.integers(0, 2**64 - 1).map(lambda n: struct.unpack("<d", struct.pack("<Q", n))[0])
@@ -57,7 +45,7 @@ quarter_ties = st.integers(2**50, 2**51 - 1).flatmap(
 
 @settings(max_examples=(1 if SANITIZER_RUN else 5) * settings().max_examples)
 @given(x=FLOATS | every_double | quarter_ties | st.integers(2**53, 2**80).map(float))
-@example(x=2.0**50 + 0.75)
+@examples(2.0**50 + 0.75)
 def test_text_form_is_the_shortest_digits_laid_out(x):
     t = Tesmarmath(x)
     assert str(t) == expected(x) and repr(t) == f"Tesmarmath({expected(x)})"

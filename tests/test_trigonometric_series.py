@@ -1,7 +1,6 @@
-"""cos, sin and tan against math's within the truncation bound of each
-number of terms, and exact values that the documented order of rounding
-fixes, on both surfaces (they agree from one term up: test_paths.py); the
-reduction against an exact angle."""
+# cos, sin and tan against math's within the truncation bound of each number of terms, and exact
+# values that the documented order of rounding fixes, on both surfaces (they agree from one term up:
+# test_paths.py); the reduction against an exact angle.
 
 import math
 from fractions import Fraction
@@ -12,7 +11,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 from registry import Tesmarmath, examples, key, outcome
 
-MAX, HP, X16 = 2**64 - 1, math.pi / 2, 2.8571428571428572e16
+MAX, HP, X16, NAN, INF = 2**64 - 1, math.pi / 2, 2.8571428571428572e16, math.nan, math.inf
 PI = Fraction("3.14159265358979323846264338327950288419716939937510")  # to 50 places
 FUNCTION, METHOD = "Tangent is undefined: cosine is zero", "Tangent undefined (cos close to 0)"
 
@@ -20,79 +19,54 @@ FUNCTION, METHOD = "Tangent is undefined: cosine is zero", "Tangent undefined (c
 @given(x=st.floats(-1e4, 1e4), n=st.integers(1, 30) | st.sampled_from([20, 2**32, MAX]))
 @examples((700.0, MAX), (3.02, 20))
 def test_series_stay_within_their_truncation_bound(x, n):
-    r, slack = (
-        abs(math.remainder(x, 2 * math.pi)),
-        1e-13 + 4e-16 * abs(x),
-    )  # rounding, and the reduction's
+    r = abs(math.remainder(x, 2 * math.pi))
+    slack = 1e-13 + 4e-16 * abs(x)  # rounding, and the reduction's
     for name, exact, power in (("cos", math.cos, 2 * n), ("sin", math.sin, 2 * n + 1)):
         tail = r**power / math.factorial(power) if power < 200 else 0.0
         assert abs(getattr(tm, name)(x, n) - exact(x)) <= tail + slack, name
     if n >= 20 and abs(math.cos(x)) > 1e-6:
-        assert abs(tm.tan(x, n) - math.tan(x)) <= 2 * slack * (1 + abs(math.tan(x))) / abs(
-            math.cos(x)
-        )
+        bound = 2 * slack * (1 + abs(math.tan(x))) / abs(math.cos(x))
+        assert abs(tm.tan(x, n) - math.tan(x)) <= bound
 
 
-EXACT = [  # name, x, terms, the function's result, the method's (a str: the ZeroDivisionError's)
-    ("cos", 0.0, None, 1.0, 1.0),
-    ("cos", 1.0, None, 0.5403023058681397, 0.5403023058681397),
-    ("cos", 1.0, 0, 0.0, 1.0),
-    ("sin", 1.0, 0, 0.0, 1.0),
-    ("cos", 1.0, 1, 1.0, 1.0),
-    ("sin", 1.0, 1, 1.0, 1.0),
-    ("cos", 1.0, 2, 0.5, 0.5),
-    ("cos", 1.0, 3, 0.5416666666666666, 0.5416666666666666),
-    ("sin", 1.0, 2, 0.8333333333333334, 0.8333333333333334),
-    ("sin", 1.0, 3, 0.8416666666666667, 0.8416666666666667),
-    ("sin", 10.0, 1, -2.5663706143591725, -2.5663706143591725),  # the reduced argument
-    ("cos", math.pi, None, -1.0, -1.0),
-    ("sin", math.pi, None, -2.48216939359126e-16, -2.48216939359126e-16),
-    ("cos", 2.0, None, -0.41614683654714246, -0.41614683654714246),
-    ("sin", 3.02, None, 0.12129325503062954, 0.12129325503062954),  # the 29th power still counts
-    ("tan", 1.0, None, 1.5574077246549025, 1.5574077246549025),
-    ("tan", HP, None, FUNCTION, METHOD),
-    ("tan", HP + 2e-12, None, -500033272650.1059, -500033272650.1059),
-    ("tan", HP + 1e-13, None, FUNCTION, METHOD),
-    ("tan", HP - 2e-12, None, 499998951496.68304, 499998951496.68304),
-    ("tan", HP - 5e-13, None, FUNCTION, METHOD),
-    ("tan", 10.0, 0, FUNCTION, -2.5663706143591725),
-    ("tan", 10.0, 1, -2.5663706143591725, -2.5663706143591725),
-    ("tan", math.sqrt(2), 2, FUNCTION, METHOD),  # 1 - r*r/2 is -2.2e-16
-    ("cos", 1.5e16, 20, 0.9601702866503681, 0.9601702866503681),  # reduced to -6.0
-    ("cos", 1e17, None, 1.0, 1.0),
-    ("sin", 1e17, None, 0.0, 0.0),
-    ("cos", 1e300, MAX, 1.0, 1.0),
-    ("cos", X16, None, -0.14550003381020185, -0.14550003381020185),  # reduced to -8.0, cut short
-    ("cos", X16, 30, -0.14550003380863127, -0.14550003380863127),
-    ("cos", X16, MAX, -0.14550003380863127, -0.14550003380863127),
-    ("sin", -0.0, 1, -0.0, -0.0),
-    ("sin", -0.0, None, 0.0, 0.0),
-    ("tan", -0.0, None, 0.0, 0.0),
-    ("cos", math.inf, None, math.nan, math.nan),
-    ("cos", -math.inf, 1, 1.0, 1.0),
-    ("sin", math.inf, 1, math.nan, math.nan),
-    ("tan", math.nan, 0, FUNCTION, math.nan),
-    ("tan", math.nan, None, math.nan, math.nan),
-    ("cos", math.nan, MAX, math.nan, math.nan),
-    ("sin", 3e19, MAX, math.nan, math.nan),  # terms overflow: NaN
-    ("cos", 7e19, MAX, math.nan, math.nan),
+U = "undefined"  # a tangent whose cosine sum is too near zero: ZeroDivisionError
+# (name, x, {terms: the value on both surfaces, or the function's and the method's}), a few to a
+# line; a value alone is for the default number of terms, 20.
+EXACT = [
+    # The first terms, one by one; no terms at all is the empty sum, or the first term on a method.
+    [("cos", 1.0, {0: (0.0, 1.0), 1: 1.0, 2: 0.5, 3: 0.5416666666666666})],
+    [("sin", 1.0, {0: (0.0, 1.0), 1: 1.0, 2: 0.8333333333333334, 3: 0.8416666666666667})],
+    [("sin", 10.0, {1: -2.5663706143591725}), ("tan", 10.0, {0: (U, -2.5663706143591725)})],
+    [("tan", 10.0, {1: -2.5663706143591725}), ("tan", math.sqrt(2), {2: U})],  # 1 - r*r/2 < 0
+    [("cos", 0.0, 1.0), ("cos", 1.0, 0.5403023058681397), ("tan", -0.0, 0.0)],
+    [("sin", math.pi, -2.48216939359126e-16), ("cos", 2.0, -0.41614683654714246)],
+    [("cos", math.pi, -1.0), ("sin", 3.02, 0.12129325503062954)],  # the 29th power still counts
+    [("tan", 1.0, 1.5574077246549025), ("sin", -0.0, {1: -0.0, None: 0.0})],
+    # Near a pole of tan: a cosine sum below 1e-12 in magnitude fails.
+    [("tan", HP, U), ("tan", HP + 1e-13, U), ("tan", HP - 5e-13, U)],
+    [("tan", HP + 2e-12, -500033272650.1059), ("tan", HP - 2e-12, 499998951496.68304)],
+    # Large arguments: the reduction, and series that run out of terms or overflow.
+    [("cos", 1.5e16, {20: 0.9601702866503681}), ("cos", 1e17, 1.0), ("sin", 1e17, 0.0)],
+    [("cos", X16, {None: -0.14550003381020185, 30: -0.14550003380863127})],  # reduced to -8.0
+    [("cos", X16, {MAX: -0.14550003380863127}), ("cos", 1e300, {MAX: 1.0})],
+    [("sin", 3e19, {MAX: NAN}), ("cos", 7e19, {MAX: NAN}), ("cos", NAN, {MAX: NAN})],
+    # Not finite.
+    [("cos", INF, NAN), ("cos", -INF, {1: 1.0}), ("sin", INF, {1: NAN}), ("tan", NAN, NAN)],
+    [("tan", NAN, {0: (U, NAN)})],
 ]
 
 
-@pytest.mark.parametrize("name, x, n, function, method", EXACT)
-def test_exact_values(name, x, n, function, method):
-    terms = () if n is None else (n,)
-    t = Tesmarmath(x)
-    for got, want in (
-        (outcome(getattr(tm, name), x, *terms), function),
-        (outcome(getattr(t, name), *terms), method),
-    ):
-        assert got == (
-            (ZeroDivisionError, (want,)) if isinstance(want, str) else (float, key(want))
-        )
-    assert key(t.get_number()) == key(
-        x if isinstance(method, str) else method
-    )  # a failed tan keeps it
+def expect(value, message):
+    return (ZeroDivisionError, (message,)) if value == U else (float, key(value))
+
+
+@pytest.mark.parametrize("name, x, values", [row for line in EXACT for row in line])
+def test_exact_values(name, x, values):
+    for n, value in (values if isinstance(values, dict) else {None: values}).items():
+        function, method = value if isinstance(value, tuple) else (value, value)
+        terms = () if n is None else (n,)
+        assert outcome(getattr(tm, name), x, *terms) == expect(function, FUNCTION), n
+        assert outcome(getattr(Tesmarmath(x), name), *terms) == expect(method, METHOD), n
 
 
 @given(x=st.floats(-1e15, 1e15))
