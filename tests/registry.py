@@ -1,8 +1,6 @@
-"""Every callable of the module, its parameters and their kinds, read from the shipped stub
-(test_surface.py holds the stub to the runtime); per parameter kind the arguments it accepts,
-by every route, and refuses; and every path of every callable. The cross-cutting tests
-(binding, conversion, re-entry, leaks, allocation failure, fuzzing, routes) iterate over these
-tables, so a callable added to the stub is covered at once."""
+"""Every callable and its parameters' kinds, read from the stub; per kind the arguments it
+accepts, by every route, and refuses; every path of every callable. The cross-cutting tests
+iterate over these tables, so a callable added to the stub is covered at once."""
 
 import array
 import ast
@@ -37,8 +35,7 @@ def key(x):
 
 
 def saturate(x, rounding=math.trunc):
-    """The saturating conversion to a 64-bit int: NaN is 0, the range's ends stand for
-    everything beyond them."""
+    """The saturating conversion to a 64-bit int: NaN is 0, the ends stand for all beyond."""
     if math.isnan(x):
         return 0
     whole = rounding(x) if math.isfinite(x) else int(math.copysign(2.0**64, x))
@@ -56,8 +53,7 @@ def c_pow(x, y):
 
 
 def examples(*cases):
-    """Hypothesis examples, several to a line: a tuple is the drawn arguments in order, anything
-    else the only one."""
+    """Hypothesis examples, several to a line: a tuple is the drawn arguments in order."""
 
     def add(test):
         for case in cases:
@@ -75,30 +71,22 @@ def boom():
     raise Boom("boom")
 
 
-class Given:
-    """A value given by a conversion method; `effect` runs first."""
+class Real:
+    """A number reached through __float__ alone; `effect` runs first."""
 
     def __init__(self, value, effect=None):
         self.value, self.effect = value, effect
 
-    def give(self):
+    def __float__(self):
         if self.effect:
             self.effect()
         return self.value
 
 
-class Real(Given):
-    """A number reached through __float__ alone."""
+class Index:
+    """An integer reached through __index__ alone; `effect` runs first."""
 
-    def __float__(self):
-        return self.give()
-
-
-class Index(Given):
-    """An integer reached through __index__ alone."""
-
-    def __index__(self):
-        return self.give()
+    __init__, __index__ = Real.__init__, Real.__float__
 
 
 def hooked(sample, effect):
@@ -120,8 +108,7 @@ ListSub, TupleSub = (
 
 
 class Seq:
-    """A sequence by __getitem__ alone, whose __len__ is only a hint (or raises, when `length`
-    is an exception class)."""
+    """A sequence by __getitem__; its __len__ is a hint, or raises an exception class."""
 
     def __init__(self, items, length=2**62):
         self.items, self.length = items, length
@@ -154,8 +141,7 @@ def int_forms(n):
 
 
 def list_forms(items, item_forms, code):
-    """The list by every route: sequences, mixed item forms, and arrays of the typecode,
-    contiguous or strided, read from their memory."""
+    """The list as sequences, with mixed item forms, and as arrays of the typecode."""
     mixed = [item_forms(v)[i % len(item_forms(v))] for i, v in enumerate(items)]
     backwards = items[::-1]
     typed, doubled = array.array(code, items), np.repeat(np.array(items, dtype=code), 2)
@@ -179,12 +165,9 @@ EDGES += [2**63 - 1, -(2**63)]
 FLOATS = st.floats() | st.sampled_from([0.0, -0.0, 0.5, 2.5, 1e300, *map(float, EDGES)])
 INTS = st.integers(-3, 24) | st.sampled_from(EDGES)
 
-NOT_SEQUENCE, NOT_REAL = (
-    "'{}' object cannot be converted to 'Sequence'",
-    "must be real number, not {}",
-)
-NOT_INT, TOO_BIG = "'{}' object cannot be interpreted as an integer", "int too big to convert"
-TOO_LARGE = "int too large to convert to float"
+NOT_SEQUENCE = "'{}' object cannot be converted to 'Sequence'"
+NOT_INT, NOT_REAL = "'{}' object cannot be interpreted as an integer", "must be real number, not {}"
+TOO_BIG, TOO_LARGE = "int too big to convert", "int too large to convert to float"
 # A sequence of bytes objects over a buffer of numbers: read by iteration.
 BYTE_MAP = mmap.mmap(-1, 1)
 FAILS = (Index(1, boom), Boom, "boom")  # an error of the caller's own passes as it is
@@ -257,11 +240,6 @@ class Entry:
     doc: str  # the stub's docstring, its lines joined by single spaces
 
     @property
-    def call_name(self):
-        owner = "Tesmarmath." if self.method or self.name == "__new__" else ""
-        return f"{owner}{self.name}()"
-
-    @property
     def reads(self):
         return self.method and READ_ONLY in self.doc
 
@@ -275,8 +253,8 @@ class Entry:
         # A list, not a generator: a generator left to the collector would count as a leak.
         return tuple([kind.sample for _, kind, _ in self.params])
 
-    def __repr__(self):
-        return self.call_name
+    def __repr__(self):  # as messages name it
+        return f"{'Tesmarmath.' * (self.method or self.name == '__new__')}{self.name}()"
 
 
 def kind_of(function, arg):
@@ -314,10 +292,8 @@ def call_inner(label, receiver):
 
 
 def reentry(outer, label, escape):
-    """An instance, a one-item list and a call of `outer` with that instance as the receiver
-    (a bystander, for a function), whose first argument calls the inner callable `label` on it
-    as it converts. The list ends holding the inner call's RuntimeError message, or None when
-    it went through; `escape` lets the error leave the callback."""
+    """A receiver (a bystander, for a function), what the inner call met (its RuntimeError's
+    message, or None) and a call of `outer` whose first argument calls `label` on it."""
     t, met = Tesmarmath(2.5), [None]
 
     def call_back():
@@ -384,8 +360,8 @@ for line in OPERATION_ERRORS.strip().splitlines():
 
 
 def outcome(call, *args, **kwargs):
-    """What a call gives, comparable across routes: the result's type and value (a float by its
-    bits, a Tesmarmath by its stored number's), or the exception's type and arguments."""
+    """A call's result type and value (a float by its bits, an instance by its number's), or
+    its exception's type and arguments: comparable across routes."""
     try:
         result = call(*args, **kwargs)
     except Exception as error:  # noqa: BLE001

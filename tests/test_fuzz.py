@@ -1,8 +1,6 @@
-"""Hostile arguments for every callable: numbers whose __float__ or __index__ returns junk or
-raises; sequences whose __len__ lies, whose items or iterator fail midway. The interpreter
-survives, only documented exceptions or the caller's own come out, a failed method leaves its
-receiver bit for bit, a successful one holds what it returned, and the receiver ends free.
-(Callbacks into the receiver: test_surface.py.)"""
+"""Hostile arguments for every callable: a __float__ or __index__ that returns junk or raises, a
+__len__ that lies, items or an iterator that fail midway. Only documented exceptions or the
+caller's own come out; a failed method leaves its receiver bit for bit; the receiver ends free."""
 
 from decimal import Decimal
 from fractions import Fraction
@@ -10,93 +8,83 @@ from fractions import Fraction
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from registry import BY_NAME, EMPTY, FLOATS, INTS, STUB_PATH, FloatSub, IntSub, Tesmarmath, key
-
-RAISED = []  # what the hostile objects raised: these may come out as they are
-
-
-def act(plan):
-    """What a hostile dunder does: return something, or raise."""
-    behaviour, what = plan
-    if behaviour == "raise":
-        RAISED.append(what("hostile"))
-        raise RAISED[-1]
-    return what
-
-
-class Number:
-    def __init__(self, plan):
-        self.plan = plan
-
-    def __float__(self):
-        return act(self.plan)
-
-    __index__ = __float__
-
-
-class Sequence:
-    def __init__(self, items, length, fail_at, plan):
-        self.items, self.length, self.fail_at, self.plan = items, length, fail_at, plan
-
-    def __len__(self):
-        return act(self.length)
-
-    def __getitem__(self, i):
-        return act(self.plan) if i == self.fail_at else self.items[i]
-
-
-class Iterable(Sequence):
-    def __iter__(self):
-        return act(self.plan)
-
-
-ODD = [1j, Decimal("1.5"), Fraction(1, 3), Fraction(10**400), bytearray(b"\x01"), object()]
-ODD += [None, "3", b"\xff", [], {}, set(), range(2), FloatSub(2.5), IntSub(-(2**63)), True]
-ERRORS = [ValueError, TypeError, type("Sub", (TypeError,), {}), OverflowError, StopIteration]
-plans = st.tuples(st.just("return"), FLOATS | INTS | st.sampled_from(ODD)) | st.tuples(
-    st.just("raise"), st.sampled_from([*ERRORS, KeyboardInterrupt])
+from registry import (
+    BY_NAME,
+    EMPTY,
+    FLOATS,
+    INTS,
+    STUB_PATH,
+    FloatSub,
+    Index,
+    IntSub,
+    Real,
+    Seq,
+    key,
 )
-scalars = FLOATS | INTS | st.sampled_from(ODD) | st.builds(Number, plans)
+from tesmar_math import Tesmarmath
+
+RAISED = []  # what the hostile objects raised: it may come out as it is
+
+
+def raising(error_type):
+    def effect():
+        RAISED.append(error_type("hostile"))
+        raise RAISED[-1]
+
+    return effect
+
+
+class Iterable:
+    def __init__(self, items, effect):
+        self.items, self.effect = items, effect
+
+    def __iter__(self):  # the effect, then an iterator or junk
+        if self.effect:
+            self.effect()
+        return self.items
+
+
+ODD = [1j, Decimal("1.5"), Fraction(1, 3), Fraction(10**400), bytearray(b"\x01"), object(), None]
+ODD += ["3", b"\xff", [], {}, set(), range(2), FloatSub(2.5), IntSub(-(2**63)), True]
+ERRORS = [ValueError, TypeError, type("Sub", (TypeError,), {}), OverflowError, StopIteration]
+effects = st.none() | st.sampled_from([*ERRORS, KeyboardInterrupt]).map(raising)
+junk = FLOATS | INTS | st.sampled_from(ODD)
+scalars = junk | st.builds(Real, junk, effects) | st.builds(Index, junk, effects)
 scalars |= st.builds(Tesmarmath, FLOATS)
 items = st.lists(scalars, max_size=5)
-hostile = scalars | items | items.map(tuple) | st.binary(max_size=3) | st.text(max_size=2)
-hostile |= items.map(iter) | st.builds(Sequence, items, plans, st.integers(-1, 5), plans)
-hostile |= st.builds(Iterable, items, plans, st.just(0), plans)
+hostile = scalars | items | items.map(tuple) | items.map(iter) | st.binary(max_size=3)
+hostile |= st.text(max_size=2) | st.builds(Seq, items, junk)
+hostile |= st.builds(Iterable, items.map(iter) | junk, effects)
 
 
 def any_form(kind):
     """A value of the kind by one of its routes, drawn by index: arrays cannot be hashed."""
-    return kind.values.map(kind.forms).flatmap(
-        lambda forms: st.integers(0, len(forms) - 1).map(forms.__getitem__)
-    )
-
-
-def suited_or_hostile(kind):
-    """A value of the kind two times in three, a hostile one otherwise."""
-    return st.sampled_from([hostile, any_form(kind), any_form(kind)]).flatmap(lambda s: s)
+    forms = kind.values.map(kind.forms)
+    return forms.flatmap(lambda f: st.integers(0, len(f) - 1).map(f.__getitem__))
 
 
 @st.composite
 def arguments(draw, entry):
-    """Mostly one value per parameter, by position or keyword, suited to its kind or hostile;
-    sometimes any shape at all."""
+    """Mostly one value per parameter, by position or keyword, of its kind (two times in three)
+    or hostile; sometimes any shape at all."""
     names = [n for n, _, _ in entry.params]
     if draw(st.integers(0, 3)) == 0:
         keywords = st.dictionaries(st.sampled_from([*names, "x", "é"]), hostile, max_size=2)
         return tuple(draw(st.lists(hostile, max_size=3))), draw(keywords)
     count = draw(st.integers(sum(d is EMPTY for *_, d in entry.params), len(names)))
-    chosen = [draw(suited_or_hostile(kind)) for _, kind, _ in entry.params[:count]]
+    sources = [st.sampled_from([hostile, any_form(k), any_form(k)]) for _, k, _ in entry.params]
+    chosen = [draw(draw(source)) for source in sources[:count]]  # a source, then a value
     split = draw(st.integers(0, count))
     return tuple(chosen[:split]), dict(zip(names[split:count], chosen[split:], strict=True))
 
 
 def check_documented(error, entry):
-    """A binding or conversion TypeError names the callable or the parameter; an operation's
-    own ValueError or ZeroDivisionError is quoted word for word in the callable's docstring."""
+    """A TypeError names the callable or the parameter; an operation's own ValueError or
+    ZeroDivisionError is quoted word for word in the callable's docstring in the stub."""
     message = str(error)
     if type(error) is TypeError:
         params = tuple(f"argument '{name}': " for name, _, _ in entry.params)
-        assert message.startswith((entry.call_name + " ", *params)), repr(error)
+        assert message.startswith((f"{entry} ", *params)), repr(error)
     elif type(error) is not OverflowError:
         assert type(error) in (ValueError, ZeroDivisionError), repr(error)
         assert f'"{message}"' in entry.doc, (
@@ -109,8 +97,7 @@ def check_documented(error, entry):
 @settings(max_examples=max(20, settings().max_examples // 5))
 @given(data=st.data(), stored=FLOATS)
 def test_hostile_calls(name, data, stored):
-    entry = BY_NAME[name]
-    t = Tesmarmath(stored)  # a bystander for the functions
+    entry, t = BY_NAME[name], Tesmarmath(stored)  # a bystander for the functions
     args, kwargs = data.draw(arguments(entry))
     RAISED.clear()
     try:

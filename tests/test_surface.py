@@ -1,6 +1,6 @@
-"""The module as Python sees it: names and their order, the stub against the runtime, the
-constants, the class's facts, re-entry into a held instance (from callbacks and other threads),
-and the binding and conversion messages of every callable."""
+"""The module as Python sees it: names, their order and the stub against the runtime; the
+class's facts; re-entry into a held instance; every callable's binding and conversion messages;
+reimport and sub-interpreters."""
 
 import ast
 import ctypes
@@ -15,24 +15,9 @@ import weakref
 from functools import partial
 
 import pytest
+import registry
 import tesmar_math as tm
-from registry import (
-    EMPTY,
-    EVERY,
-    FUNCTIONS,
-    INNER,
-    METHODS,
-    READ_ONLY,
-    STUB,
-    STUB_CLASS,
-    Index,
-    Real,
-    call_inner,
-    hooked,
-    key,
-    outcome,
-    reentry,
-)
+from registry import EMPTY, EVERY, FUNCTIONS, INNER, METHODS, STUB, Index, Real, key, outcome
 from tesmar_math import Tesmarmath
 
 CONSTANTS = {"number_pi": 0x400921FB54442D18, "number_e": 0x4005BF0A8B145769}
@@ -50,7 +35,7 @@ def test_names_their_order_and_the_stub():
     assert list(vars(tm)).index("__all__") < list(vars(tm)).index("Tesmarmath")  # listed first
     assert public(vars(Tesmarmath)) == [e.name for e in METHODS] and len(METHODS) == 27
     assert not hasattr(tm, "power_of_2") and not hasattr(Tesmarmath, "is_integer")
-    assert [ast.unparse(d) for d in STUB_CLASS.decorator_list] == ["final"]
+    assert [ast.unparse(d) for d in registry.STUB_CLASS.decorator_list] == ["final"]
     annotated = [n for n in STUB.body if isinstance(n, ast.AnnAssign)]
     assert {ast.unparse(n.target): ast.unparse(n.annotation) for n in annotated} == dict.fromkeys(
         CONSTANTS, "Final[float]"
@@ -105,8 +90,8 @@ def test_class_facts():
 
 
 def refusal(outer, inner_reads):
-    """What a call back into the outer callable's receiver meets: a function or constructor
-    holds no receiver, a reading method shares it with readers, any other holds it alone."""
+    """What a call back meets: a function holds no receiver, a reading method shares it with
+    readers, any other method holds it alone."""
     if not outer.method or (outer.reads and inner_reads):
         return None
     return "Already mutably borrowed" if inner_reads else "Already borrowed"
@@ -114,19 +99,17 @@ def refusal(outer, inner_reads):
 
 @pytest.mark.parametrize("inner", INNER)
 def test_calls_back_into_a_held_receiver_are_refused(inner):
-    """Every callable with parameters calls back, as its first argument converts, into the
-    receiver it holds (or a bystander) with every method and the text form: the refusal,
-    caught, lets the outer call finish as usual; escaping, it is the outer call's error and
-    the receiver keeps its number. Either way the receiver ends free."""
+    """Each callable calls `inner` on its receiver as its first argument converts: the refusal,
+    caught, lets it finish as usual; escaping, the receiver keeps its number. It ends free."""
     for outer in (e for e in EVERY if e.params):
         want = refusal(outer, INNER[inner][1])
         usual = outcome(outer.on(plain := Tesmarmath(2.5)), *outer.sample())
         for escape in (False, True):
-            t, met, _, call = reentry(outer, inner, escape)
+            t, met, _, call = registry.reentry(outer, inner, escape)
             got = outcome(call)
             assert met == [want], (
                 f"{outer} called back into {inner}: met {met[0]!r}, not {want!r}. A method "
-                f"that only reads says '{READ_ONLY}' in its stub docstring, and no other does"
+                f"that only reads says '{registry.READ_ONLY}' in its stub docstring, no other does"
             )
             if outer.method:
                 refused = escape and want is not None
@@ -137,8 +120,7 @@ def test_calls_back_into_a_held_receiver_are_refused(inner):
 
 
 def test_a_held_receiver_refuses_other_threads():
-    """The module never releases the interpreter lock: another thread runs only where Python
-    code does, as a callback would."""
+    # The module never releases the interpreter lock: another thread runs where Python does.
     t, entered, release, results = Tesmarmath(10.0), threading.Event(), threading.Event(), []
 
     def wait():
@@ -151,7 +133,7 @@ def test_a_held_receiver_refuses_other_threads():
         assert entered.wait(10)
         for inner, (_, reads) in INNER.items():
             want = "Already mutably borrowed" if reads else "Already borrowed"
-            assert outcome(call_inner, inner, t) == (RuntimeError, (want,)), inner
+            assert outcome(registry.call_inner, inner, t) == (RuntimeError, (want,)), inner
         assert Tesmarmath(3.0).square().get_number() == tm.square(3.0) == 9.0  # others are free
     finally:
         release.set()
@@ -160,11 +142,10 @@ def test_a_held_receiver_refuses_other_threads():
 
 
 def mirror(entry):
-    """A Python function of the same signature, whose binding by CPython is the oracle for the
-    module's messages."""
+    """A Python function of the same signature: CPython's binding is the messages' oracle."""
     params = ", ".join(n if d is EMPTY else f"{n}={d}" for n, _, d in entry.params)
     code = f"def {entry.name}({params}): pass"
-    if entry.call_name.startswith("Tesmarmath."):
+    if repr(entry).startswith("Tesmarmath."):
         code = f"class Tesmarmath:\n    @staticmethod\n    {code}"
     space = {}
     exec(code, space)  # noqa: S102
@@ -172,18 +153,14 @@ def mirror(entry):
 
 
 def binding_message(call, *args, **kwargs):
-    try:
-        call(*args, **kwargs)
-    except TypeError as error:
-        return str(error)
-    return None
+    got = outcome(call, *args, **kwargs)
+    return got[1][0] if got[0] is TypeError else None
 
 
 @pytest.mark.parametrize("entry", [e for e in EVERY if e.params], ids=repr)
 def test_binding_messages_read_like_pythons_own(entry):
-    """Every count of positional arguments with every order of keywords, named or not: the
-    module's message is CPython's, except that a surplus of positional arguments is reported
-    first and "arguments" stays plural."""
+    """Every count of positional arguments with every order of keywords: the message is
+    CPython's, but a surplus of positional ones comes first and "arguments" stays plural."""
     oracle, names = mirror(entry), [n for n, _, _ in entry.params]
     values = dict(zip(names, entry.sample(), strict=True)) | dict.fromkeys(
         ["x", "é", "\udcff"], 1.0
@@ -202,14 +179,14 @@ def test_binding_messages_read_like_pythons_own(entry):
 
 @pytest.mark.parametrize("entry", [e for e in EVERY if e.params], ids=repr)
 def test_conversion_errors_name_the_parameter(entry):
-    """Each refused argument of each parameter kind, in each position: a TypeError is re-raised
-    naming the parameter, anything else passes as it is; later parameters are not looked at
-    and the receiver is unchanged."""
+    """A TypeError names the parameter, any other error passes as it is; later parameters are
+    not looked at and the receiver is unchanged."""
     for i, (name, kind, _) in enumerate(entry.params):
         for value, exception, message in kind.refused:
             looked, t = [], Tesmarmath(2.5)
             later = [
-                hooked(k.sample, partial(looked.append, name)) for _, k, _ in entry.params[i + 1 :]
+                registry.hooked(k.sample, partial(looked.append, name))
+                for _, k, _ in entry.params[i + 1 :]
             ]
             prefix = f"argument '{name}': " if exception is TypeError else ""
             got = outcome(entry.on(t), *entry.sample()[:i], value, *later)
