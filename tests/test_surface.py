@@ -36,13 +36,13 @@ def test_names_their_order_and_the_stub():
     assert public(vars(Tesmarmath)) == [e.name for e in METHODS] and len(METHODS) == 27
     assert not hasattr(tm, "power_of_2") and not hasattr(Tesmarmath, "is_integer")
     assert [ast.unparse(d) for d in registry.STUB_CLASS.decorator_list] == ["final"]
-    annotated = [n for n in STUB.body if isinstance(n, ast.AnnAssign)]
-    assert {ast.unparse(n.target): ast.unparse(n.annotation) for n in annotated} == dict.fromkeys(
-        CONSTANTS, "Final[float]"
-    )
+    constants = [n for n in STUB.body if isinstance(n, ast.AnnAssign)]
+    typed = {ast.unparse(n.target): ast.unparse(n.annotation) for n in constants}
+    assert typed == dict.fromkeys(CONSTANTS, "Final[float]")
     for name, bits in CONSTANTS.items():
-        assert type(getattr(tm, name)) is float
-        assert key(getattr(tm, name)) == struct.pack("<Q", bits)
+        assert type(getattr(tm, name)) is float and key(getattr(tm, name)) == struct.pack(
+            "<Q", bits
+        )
 
 
 @pytest.mark.parametrize("entry", FUNCTIONS + METHODS, ids=repr)
@@ -53,15 +53,9 @@ def test_signature_matches_the_stub(entry):
     # inspect.signature reads the text signature: names, defaults, every one by position or keyword
     assert runtime.__text_signature__ == f"({', '.join(['$self'] * entry.method + params)})"
     assert runtime.__doc__ is None
-    if entry.method:
-        assert runtime.__objclass__ is Tesmarmath
-        assert runtime.__qualname__ == f"Tesmarmath.{entry.name}"
-    else:
-        assert (runtime.__module__, runtime.__self__, runtime.__qualname__) == (
-            "tesmar_math",
-            tm,
-            entry.name,
-        )
+    owner = (runtime.__objclass__,) if entry.method else (runtime.__module__, runtime.__self__)
+    assert owner == ((Tesmarmath,) if entry.method else ("tesmar_math", tm))
+    assert runtime.__qualname__ == repr(entry).removesuffix("()")
 
 
 def test_class_facts():
