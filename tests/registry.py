@@ -11,7 +11,7 @@ import mmap
 import struct
 import sys
 from dataclasses import dataclass
-from functools import partial
+from functools import partial, reduce
 from pathlib import Path
 
 import numpy as np
@@ -54,21 +54,27 @@ def c_pow(x, y):
 
 def examples(*cases):
     """Hypothesis examples, several to a line: a tuple is the drawn arguments in order."""
-
-    def add(test):
-        for case in cases:
-            test = example(*case)(test) if type(case) is tuple else example(case)(test)
-        return test
-
-    return add
+    cases = [case if type(case) is tuple else (case,) for case in cases]
+    return lambda test: reduce(lambda done, case: example(*case)(done), cases, test)
 
 
 class Boom(Exception):
     pass
 
 
-def boom():
-    raise Boom("boom")
+def raising(error_type, message):
+    """An effect that raises a new error_type(message)."""
+
+    def effect():
+        raise error_type(message)
+
+    return effect
+
+
+boom = raising(Boom, "boom")
+
+
+SubTypeError = type("SubTypeError", (TypeError,), {})
 
 
 class Real:
@@ -96,15 +102,15 @@ def hooked(sample, effect):
     return (Real if isinstance(sample, float) else Index)(sample, effect)
 
 
-def reversed_iteration(self):
-    return iter(self[::-1])
-
-
 FloatSub, IntSub = (type(t.__name__.title() + "Sub", (t,), {}) for t in (float, int))
-# These hold their items backwards and iterate them forwards: read by index, they come reversed.
-ListSub, TupleSub = (
-    type(t.__name__.title() + "Sub", (t,), {"__iter__": reversed_iteration}) for t in (list, tuple)
-)
+
+
+class ListSub(list):  # holds its items backwards, iterates them forwards: read by index, reversed
+    def __iter__(self):
+        return iter(self[::-1])
+
+
+TupleSub = type("TupleSub", (tuple,), {"__iter__": ListSub.__iter__})
 
 
 class Seq:
@@ -171,54 +177,50 @@ TOO_BIG, TOO_LARGE = "int too big to convert", "int too large to convert to floa
 # A sequence of bytes objects over a buffer of numbers: read by iteration.
 BYTE_MAP = mmap.mmap(-1, 1)
 FAILS = (Index(1, boom), Boom, "boom")  # an error of the caller's own passes as it is
-REFUSED_LISTS = (
-    ("12", TypeError, "Can't extract `str` to `Vec`"),
-    ({1.0}, TypeError, NOT_SEQUENCE.format("set")),
-    ({1: 2}, TypeError, NOT_SEQUENCE.format("dict")),
-    (FailingIter([4]), Boom, "boom"),
-    (iter([1.0]), TypeError, NOT_SEQUENCE.format("list_iterator")),
-)
-REFUSED_REALS = (
-    ("x", TypeError, NOT_REAL.format("str")),
-    (10**400, OverflowError, TOO_LARGE),
-    (None, TypeError, NOT_REAL.format("NoneType")),
-    FAILS,
-)
-REFUSED_INTS = (
-    (2.5, TypeError, NOT_INT.format("float")),
-    ("3", TypeError, NOT_INT.format("str")),
-    (2**63, OverflowError, TOO_BIG),
-    (-(2**63) - 1, OverflowError, TOO_BIG),
-    FAILS,
-)
-REFUSED_COUNTS = (
-    (2.0, TypeError, NOT_INT.format("float")),
-    (None, TypeError, NOT_INT.format("NoneType")),
-    (-1, OverflowError, "can't convert negative int to unsigned"),
-    (2**64, OverflowError, TOO_BIG),
-    FAILS,
-)
-REFUSED_NUMBER_LISTS = REFUSED_LISTS + (
-    ([1.0, "x"], TypeError, NOT_REAL.format("str")),
-    ([1.0, Real(1.0, boom)], Boom, "boom"),
-    ([1.0, 10**400], OverflowError, TOO_LARGE),
-    (BYTE_MAP, TypeError, NOT_REAL.format("bytes")),
-)
-REFUSED_INTEGER_LISTS = REFUSED_LISTS + (
-    ([7, 2.0], TypeError, NOT_INT.format("float")),
-    ([1, Index(1, boom)], Boom, "boom"),
-    ([1, 2**63], OverflowError, TOO_BIG),
-    (BYTE_MAP, TypeError, NOT_INT.format("bytes")),
-    (array.array("d", [7.0]), TypeError, NOT_INT.format("float")),
-)
+REFUSED = [  # (kinds, argument, exception, its message before the parameter's name)
+    ("real", "x", TypeError, NOT_REAL.format("str")),
+    ("real", 10**400, OverflowError, TOO_LARGE),
+    ("real", None, TypeError, NOT_REAL.format("NoneType")),
+    ("int", 2.5, TypeError, NOT_INT.format("float")),
+    ("int", "3", TypeError, NOT_INT.format("str")),
+    ("int", 2**63, OverflowError, TOO_BIG),
+    ("int", -(2**63) - 1, OverflowError, TOO_BIG),
+    ("count", 2.0, TypeError, NOT_INT.format("float")),
+    ("count", None, TypeError, NOT_INT.format("NoneType")),
+    ("count", -1, OverflowError, "can't convert negative int to unsigned"),
+    ("count", 2**64, OverflowError, TOO_BIG),
+    ("real int count", *FAILS),
+    ("real int count", Index(1, raising(ValueError, "mine")), ValueError, "mine"),
+    ("real int count", Index(1, raising(SubTypeError, "subclass")), SubTypeError, "subclass"),
+    ("numbers integers", "12", TypeError, "Can't extract `str` to `Vec`"),
+    ("numbers integers", {1.0}, TypeError, NOT_SEQUENCE.format("set")),
+    ("numbers integers", {1: 2}, TypeError, NOT_SEQUENCE.format("dict")),
+    ("numbers integers", FailingIter([4]), Boom, "boom"),
+    ("numbers integers", iter([1.0]), TypeError, NOT_SEQUENCE.format("list_iterator")),
+    ("numbers", [1.0, "x"], TypeError, NOT_REAL.format("str")),
+    ("numbers", [1.0, Real(1.0, boom)], Boom, "boom"),
+    ("numbers", [1.0, 10**400], OverflowError, TOO_LARGE),
+    ("numbers", BYTE_MAP, TypeError, NOT_REAL.format("bytes")),
+    ("integers", [7, 2.0], TypeError, NOT_INT.format("float")),
+    ("integers", [1, Index(1, boom)], Boom, "boom"),
+    ("integers", [1, 2**63], OverflowError, TOO_BIG),
+    ("integers", BYTE_MAP, TypeError, NOT_INT.format("bytes")),
+    ("integers", array.array("d", [7.0]), TypeError, NOT_INT.format("float")),
+]
+
+
+def refused(kind):
+    return tuple(refusal for kinds, *refusal in REFUSED if kind in kinds.split())
+
+
 COUNTS = st.integers(0, 40) | st.sampled_from([2**30, 2**60, 2**64 - 1])
-REAL = Kind(1.5, FLOATS, real_forms, REFUSED_REALS)
-INT = Kind(3, INTS, int_forms, REFUSED_INTS)
-COUNT = Kind(5, COUNTS, int_forms, REFUSED_COUNTS)
+REAL = Kind(1.5, FLOATS, real_forms, refused("real"))
+INT = Kind(3, INTS, int_forms, refused("int"))
+COUNT = Kind(5, COUNTS, int_forms, refused("count"))
 NUMBER_LISTS = st.lists(FLOATS, max_size=5), partial(list_forms, item_forms=real_forms, code="d")
 INTEGER_LISTS = st.lists(INTS, max_size=5), partial(list_forms, item_forms=int_forms, code="q")
-NUMBERS = Kind([3.0, 1.5, 2.0], *NUMBER_LISTS, REFUSED_NUMBER_LISTS)
-INTEGERS = Kind([1200, 1800, -800], *INTEGER_LISTS, REFUSED_INTEGER_LISTS)
+NUMBERS = Kind([3.0, 1.5, 2.0], *NUMBER_LISTS, refused("numbers"))
+INTEGERS = Kind([1200, 1800, -800], *INTEGER_LISTS, refused("integers"))
 # Each parameter's kind by its annotation in the stub.
 KINDS = {
     "SupportsFloat | SupportsIndex": REAL,
