@@ -29,21 +29,21 @@ EMPTY = inspect.Parameter.empty
 SANITIZER_RUN = sys.getallocatedblocks() == 0
 
 
+# A float by its bits, so -0.0 differs from 0.0; every NaN alike.
 def key(x):
-    """A float by its bits, so -0.0 differs from 0.0; every NaN alike."""
     return "nan" if math.isnan(x) else struct.pack("<d", x)
 
 
+# The saturating conversion to a 64-bit int: NaN is 0, the ends stand for all beyond.
 def saturate(x, rounding=math.trunc):
-    """The saturating conversion to a 64-bit int: NaN is 0, the ends stand for all beyond."""
     if math.isnan(x):
         return 0
     whole = rounding(x) if math.isfinite(x) else int(math.copysign(2.0**64, x))
     return max(-(2**63), min(2**63 - 1, whole))
 
 
+# C's pow, which answers where math.pow raises.
 def c_pow(x, y):
-    """C's pow, which answers where math.pow raises."""
     try:
         return math.pow(x, y)
     except (OverflowError, ValueError):
@@ -52,8 +52,8 @@ def c_pow(x, y):
         return math.copysign(math.inf, x) if y % 2 == 1 else math.inf
 
 
+# Hypothesis examples, several to a line: a tuple is the drawn arguments in order.
 def examples(*cases):
-    """Hypothesis examples, several to a line: a tuple is the drawn arguments in order."""
     cases = [case if type(case) is tuple else (case,) for case in cases]
     return lambda test: reduce(lambda done, case: example(*case)(done), cases, test)
 
@@ -62,9 +62,8 @@ class Boom(Exception):
     pass
 
 
+# An effect that raises a new error_type(message).
 def raising(error_type, message):
-    """An effect that raises a new error_type(message)."""
-
     def effect():
         raise error_type(message)
 
@@ -77,9 +76,8 @@ boom = raising(Boom, "boom")
 SubTypeError = type("SubTypeError", (TypeError,), {})
 
 
+# A number reached through __float__ alone; `effect` runs first.
 class Real:
-    """A number reached through __float__ alone; `effect` runs first."""
-
     def __init__(self, value, effect=None):
         self.value, self.effect = value, effect
 
@@ -89,14 +87,13 @@ class Real:
         return self.value
 
 
+# An integer reached through __index__ alone; `effect` runs first.
 class Index:
-    """An integer reached through __index__ alone; `effect` runs first."""
-
     __init__, __index__ = Real.__init__, Real.__float__
 
 
+# The sample again, with `effect` run as its first number converts.
 def hooked(sample, effect):
-    """The sample again, with `effect` run as its first number converts."""
     if isinstance(sample, list):
         return [hooked(sample[0], effect), *sample[1:]]
     return (Real if isinstance(sample, float) else Index)(sample, effect)
@@ -113,9 +110,8 @@ class ListSub(list):  # holds its items backwards, iterates them forwards: read 
 TupleSub = type("TupleSub", (tuple,), {"__iter__": ListSub.__iter__})
 
 
+# A sequence by __getitem__; its __len__ is a hint, or raises an exception class.
 class Seq:
-    """A sequence by __getitem__; its __len__ is a hint, or raises an exception class."""
-
     def __init__(self, items, length=2**62):
         self.items, self.length = items, length
 
@@ -134,8 +130,8 @@ class FailingIter(Seq):
         boom()
 
 
+# The float v by each route that converts to it.
 def real_forms(v):
-    """The float v by each route that converts to it."""
     forms = [v, FloatSub(v), Real(v)]
     if math.isfinite(v) and v.is_integer() and key(v) != key(-0.0):
         forms += [int(v), IntSub(int(v)), Index(int(v))]
@@ -146,8 +142,8 @@ def int_forms(n):
     return [n, IntSub(n), Index(n)] + [True] * (n == 1)
 
 
+# The list as sequences, with mixed item forms, and as arrays of the typecode.
 def list_forms(items, item_forms, code):
-    """The list as sequences, with mixed item forms, and as arrays of the typecode."""
     mixed = [item_forms(v)[i % len(item_forms(v))] for i, v in enumerate(items)]
     backwards = items[::-1]
     typed, doubled = array.array(code, items), np.repeat(np.array(items, dtype=code), 2)
@@ -159,10 +155,14 @@ def list_forms(items, item_forms, code):
 
 @dataclass(frozen=True, eq=False)
 class Kind:
+    name: str  # as the refusals name it
     sample: object  # converts; larger ints than 256 are objects of their own
     values: st.SearchStrategy  # exact values: floats, ints and lists of them
     forms: object  # value -> the same value by every accepted route
-    refused: tuple  # (argument, exception, message before the parameter prefix)
+
+    @property
+    def refused(self):  # (argument, exception, message before the parameter prefix)
+        return tuple(refusal for kinds, *refusal in REFUSED if self.name in kinds.split())
 
 
 # Ints around the 30-bit digits of CPython's ints, read inline or not.
@@ -208,27 +208,18 @@ REFUSED = [  # (kinds, argument, exception, its message before the parameter's n
     ("integers", array.array("d", [7.0]), TypeError, NOT_INT.format("float")),
 ]
 
-
-def refused(kind):
-    return tuple(refusal for kinds, *refusal in REFUSED if kind in kinds.split())
-
-
 COUNTS = st.integers(0, 40) | st.sampled_from([2**30, 2**60, 2**64 - 1])
-REAL = Kind(1.5, FLOATS, real_forms, refused("real"))
-INT = Kind(3, INTS, int_forms, refused("int"))
-COUNT = Kind(5, COUNTS, int_forms, refused("count"))
-NUMBER_LISTS = st.lists(FLOATS, max_size=5), partial(list_forms, item_forms=real_forms, code="d")
-INTEGER_LISTS = st.lists(INTS, max_size=5), partial(list_forms, item_forms=int_forms, code="q")
-NUMBERS = Kind([3.0, 1.5, 2.0], *NUMBER_LISTS, refused("numbers"))
-INTEGERS = Kind([1200, 1800, -800], *INTEGER_LISTS, refused("integers"))
+NUMBER_LISTS = partial(list_forms, item_forms=real_forms, code="d")
+INTEGER_LISTS = partial(list_forms, item_forms=int_forms, code="q")
 # Each parameter's kind by its annotation in the stub.
 KINDS = {
-    "SupportsFloat | SupportsIndex": REAL,
-    "SupportsIndex": INT,
-    "_Count": COUNT,
-    "_Numbers": NUMBERS,
-    "_Integers": INTEGERS,
+    "SupportsFloat | SupportsIndex": Kind("real", 1.5, FLOATS, real_forms),
+    "SupportsIndex": Kind("int", 3, INTS, int_forms),
+    "_Count": Kind("count", 5, COUNTS, int_forms),
+    "_Numbers": Kind("numbers", [3.0, 1.5, 2.0], st.lists(FLOATS, max_size=5), NUMBER_LISTS),
+    "_Integers": Kind("integers", [1200, 1800, -800], st.lists(INTS, max_size=5), INTEGER_LISTS),
 }
+NUMBERS, INTEGERS = KINDS["_Numbers"], KINDS["_Integers"]
 # The stub's marker of a method that only reads the stored number (shared access).
 READ_ONLY = "Read only."
 
@@ -245,8 +236,8 @@ class Entry:
     def reads(self):
         return self.method and READ_ONLY in self.doc
 
+    # The callable itself, a method bound to the receiver.
     def on(self, receiver):
-        """The callable itself, a method bound to the receiver."""
         if self.name == "__new__":
             return Tesmarmath
         return getattr(receiver if self.method else tm, self.name)
@@ -293,9 +284,9 @@ def call_inner(label, receiver):
     return inner(receiver) if inner in (repr, str) else inner.on(receiver)(*inner.sample())
 
 
+# A receiver (a bystander, for a function), what the inner call met (its RuntimeError's message, or
+# None) and a call of `outer` whose first argument calls `label` on it.
 def reentry(outer, label, escape):
-    """A receiver (a bystander, for a function), what the inner call met (its RuntimeError's
-    message, or None) and a call of `outer` whose first argument calls `label` on it."""
     t, met = Tesmarmath(2.5), [None]
 
     def call_back():
@@ -311,8 +302,8 @@ def reentry(outer, label, escape):
     return t, met, args, lambda: outer.on(t)(*args)
 
 
+# (label, call, arguments) for every path of one callable.
 def paths(entry):
-    """(label, call, arguments) for every path of one callable."""
     sample, names = entry.sample(), [n for n, _, _ in entry.params]
 
     def call(*args, **kwargs):
@@ -330,8 +321,8 @@ def paths(entry):
             yield f"{name} {j}", lambda args=args: call(*args), args
 
 
+# Every inner callable met by a held receiver, its refusal caught or escaping.
 def held_paths():
-    """Every inner callable met by a held receiver, its refusal caught or escaping."""
     mult_of = BY_NAME["Tesmarmath.mult_of()"]
     for label, escape in itertools.product(INNER, (False, True)):
         _, _, args, call = reentry(mult_of, label, escape)
@@ -361,9 +352,9 @@ for line in OPERATION_ERRORS.strip().splitlines():
         PATHS.setdefault(owner, []).append((code, eval(f"lambda: {code}", SPACE), ()))
 
 
+# A call's result type and value (a float by its bits, an instance by its number's), or its
+# exception's type and arguments: comparable across routes.
 def outcome(call, *args, **kwargs):
-    """A call's result type and value (a float by its bits, an instance by its number's), or
-    its exception's type and arguments: comparable across routes."""
     try:
         result = call(*args, **kwargs)
     except Exception as error:  # noqa: BLE001

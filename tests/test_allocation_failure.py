@@ -22,8 +22,8 @@ def capi():
     return _testcapi
 
 
+# The call's outcome with only its allocation number start + 1 failing.
 def failing(capi, call, start):
-    """The call's outcome with only its allocation number start + 1 failing."""
     floats, result, caught = [i + 0.5 for i in range(300)], None, None  # results must allocate
     capi.set_nomemory(start, start + 1)
     try:
@@ -49,9 +49,9 @@ def ending(got, usual, panic):
     return "as usual"
 
 
+# PanicException's class, made to appear by a failed result allocation.
 @pytest.fixture(scope="module")
 def panic(capi):
-    """PanicException's class, made to appear by a failed result allocation."""
     return failing(capi, Tesmarmath(3.0).square, 0)[0]
 
 
@@ -63,10 +63,10 @@ def runs_no_python_code(arguments):
     )
 
 
+# The paths that run no Python code: the interpreter's own (3.13.0) can crash when making a function
+# or generator fails.
 @pytest.mark.parametrize("owner", PATHS)
 def test_every_path_ends_as_usual_or_in_a_documented_failure(capi, panic, owner):
-    """The paths that run no Python code: the interpreter's own (3.13.0)
-    can crash when making a function or generator fails."""
     for label, call, arguments in PATHS[owner]:
         if not runs_no_python_code(arguments):
             continue

@@ -45,16 +45,16 @@ hostile |= st.text(max_size=2) | st.builds(Seq, items, junk)
 hostile |= st.builds(Iterable, items.map(iter) | junk, effects)
 
 
+# A value of the kind by one of its routes, drawn by index: arrays cannot be hashed.
 def any_form(kind):
-    """A value of the kind by one of its routes, drawn by index: arrays cannot be hashed."""
     forms = kind.values.map(kind.forms)
     return forms.flatmap(lambda f: st.integers(0, len(f) - 1).map(f.__getitem__))
 
 
+# Mostly one value per parameter, by position or keyword, of its kind (two times in three) or
+# hostile; sometimes any shape at all.
 @st.composite
 def arguments(draw, entry):
-    """Mostly one value per parameter, by position or keyword, of its kind (two times in three)
-    or hostile; sometimes any shape at all."""
     names = [n for n, _, _ in entry.params]
     if draw(st.integers(0, 3)) == 0:
         keywords = st.dictionaries(st.sampled_from([*names, "x", "é"]), hostile, max_size=2)
@@ -66,9 +66,9 @@ def arguments(draw, entry):
     return tuple(chosen[:split]), dict(zip(names[split:count], chosen[split:], strict=True))
 
 
+# A TypeError names the callable or the parameter; an operation's own ValueError or
+# ZeroDivisionError is quoted word for word in the callable's docstring in the stub.
 def check_documented(error, entry):
-    """A TypeError names the callable or the parameter; an operation's own ValueError or
-    ZeroDivisionError is quoted word for word in the callable's docstring in the stub."""
     message = str(error)
     if type(error) is TypeError:
         params = tuple(f"argument '{name}': " for name, _, _ in entry.params)

@@ -15,8 +15,8 @@ def values(entry):
     return st.tuples(*(kind.values for _, kind, _ in entry.params))
 
 
+# The outcome of one call, and the number its receiver holds afterwards.
 def run(entry, stored, *args, **kwargs):
-    """The outcome of one call, and the number its receiver holds afterwards."""
     return outcome(entry.on(t := Tesmarmath(stored)), *args, **kwargs), key(t.get_number())
 
 
@@ -37,8 +37,8 @@ def test_every_route_to_a_value_gives_the_same_outcome(name, data, stored):
             assert run(entry, stored, *exact[:i], **keywords) == want, form
 
 
+# A result as the float a method stores: an instance by its number, the rest converted.
 def number(result):
-    """A result as the float a method stores: an instance by its number, the rest converted."""
     return result[1] if result[0] in (float, Tesmarmath) else key(float(result[1]))
 
 

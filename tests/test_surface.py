@@ -83,18 +83,18 @@ def test_class_facts():
     assert type(u) is T and u is not t and t.get_number() == u.get_number() == 6.25
 
 
+# What a call back meets: a function holds no receiver, a reading method shares it with readers, any
+# other method holds it alone.
 def refusal(outer, inner_reads):
-    """What a call back meets: a function holds no receiver, a reading method shares it with
-    readers, any other method holds it alone."""
     if not outer.method or (outer.reads and inner_reads):
         return None
     return "Already mutably borrowed" if inner_reads else "Already borrowed"
 
 
+# Each callable calls `inner` on its receiver as its first argument converts: the refusal, caught,
+# lets it finish as usual; escaping, the receiver keeps its number. It ends free.
 @pytest.mark.parametrize("inner", INNER)
 def test_calls_back_into_a_held_receiver_are_refused(inner):
-    """Each callable calls `inner` on its receiver as its first argument converts: the refusal,
-    caught, lets it finish as usual; escaping, the receiver keeps its number. It ends free."""
     for outer in (e for e in EVERY if e.params):
         want = refusal(outer, INNER[inner][1])
         usual = outcome(outer.on(plain := Tesmarmath(2.5)), *outer.sample())
@@ -135,8 +135,8 @@ def test_a_held_receiver_refuses_other_threads():
     assert t.get_number() == results[0].get_number() == 2.5 and t.mult_of([2]).get_number() == 5.0
 
 
+# A Python function of the same signature: CPython's binding is the messages' oracle.
 def mirror(entry):
-    """A Python function of the same signature: CPython's binding is the messages' oracle."""
     params = ", ".join(n if d is EMPTY else f"{n}={d}" for n, _, d in entry.params)
     code = f"def {entry.name}({params}): pass"
     if repr(entry).startswith("Tesmarmath."):
@@ -151,10 +151,10 @@ def binding_message(call, *args, **kwargs):
     return got[1][0] if got[0] is TypeError else None
 
 
+# Every count of positional arguments with every order of keywords: the message is CPython's, but a
+# surplus of positional ones comes first and "arguments" stays plural.
 @pytest.mark.parametrize("entry", [e for e in EVERY if e.params], ids=repr)
 def test_binding_messages_read_like_pythons_own(entry):
-    """Every count of positional arguments with every order of keywords: the message is
-    CPython's, but a surplus of positional ones comes first and "arguments" stays plural."""
     oracle, names = mirror(entry), [n for n, _, _ in entry.params]
     values = dict(zip(names, entry.sample(), strict=True))
     values |= dict.fromkeys(["x", "é", "\udcff"], 1.0)
@@ -170,10 +170,10 @@ def test_binding_messages_read_like_pythons_own(entry):
                 assert key(t.get_number()) == key(2.5) or want is None
 
 
+# A TypeError names the parameter, any other error passes as it is; later parameters are not looked
+# at and the receiver is unchanged.
 @pytest.mark.parametrize("entry", [e for e in EVERY if e.params], ids=repr)
 def test_conversion_errors_name_the_parameter(entry):
-    """A TypeError names the parameter, any other error passes as it is; later parameters are
-    not looked at and the receiver is unchanged."""
     for i, (name, kind, _) in enumerate(entry.params):
         for value, exception, message in kind.refused:
             looked, t = [], Tesmarmath(2.5)
