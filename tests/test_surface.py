@@ -83,20 +83,19 @@ def test_class_facts():
     assert type(u) is T and u is not t and t.get_number() == u.get_number() == 6.25
 
 
-# What a call back meets: a function holds no receiver, a reading method shares it with readers, any
-# other method holds it alone.
-def refusal(outer, inner_reads):
-    if not outer.method or (outer.reads and inner_reads):
-        return None
-    return "Already mutably borrowed" if inner_reads else "Already borrowed"
+BORROWED = {True: "Already mutably borrowed", False: "Already borrowed"}  # by: only reads?
 
 
-# Each callable calls `inner` on its receiver as its first argument converts: the refusal, caught,
-# lets it finish as usual; escaping, the receiver keeps its number. It ends free.
+# Each callable calls `inner` on its receiver as its first argument converts: a method holds it
+# (shared with readers, if it only reads), a function holds none. The refusal, caught, lets the
+# call finish as usual; escaping, the receiver keeps its number; it ends free. Another thread
+# meets the same refusal: the module never releases the interpreter lock, so that thread runs
+# only where Python code does, as a callback would.
 @pytest.mark.parametrize("inner", INNER)
 def test_calls_back_into_a_held_receiver_are_refused(inner):
+    reads = INNER[inner][1]
     for outer in (e for e in EVERY if e.params):
-        want = refusal(outer, INNER[inner][1])
+        want = BORROWED[reads] if outer.method and not (outer.reads and reads) else None
         usual = outcome(outer.on(plain := Tesmarmath(2.5)), *outer.sample())
         for escape in (False, True):
             t, met, _, call = registry.reentry(outer, inner, escape)
@@ -111,10 +110,6 @@ def test_calls_back_into_a_held_receiver_are_refused(inner):
                 stored = key(2.5 if refused else plain.get_number())
                 assert key(t.get_number()) == stored  # and the receiver is free:
                 assert outcome(t.mult_of, []) == (Tesmarmath, stored)
-
-
-def test_a_held_receiver_refuses_other_threads():
-    # The module never releases the interpreter lock: another thread runs where Python does.
     t, entered, release, results = Tesmarmath(10.0), threading.Event(), threading.Event(), []
 
     def wait():
@@ -125,9 +120,7 @@ def test_a_held_receiver_refuses_other_threads():
     worker.start()
     try:
         assert entered.wait(10)
-        for inner, (_, reads) in INNER.items():
-            want = "Already mutably borrowed" if reads else "Already borrowed"
-            assert outcome(registry.call_inner, inner, t) == (RuntimeError, (want,)), inner
+        assert outcome(registry.call_inner, inner, t) == (RuntimeError, (BORROWED[reads],))
         assert Tesmarmath(3.0).square().get_number() == tm.square(3.0) == 9.0  # others are free
     finally:
         release.set()
