@@ -254,7 +254,7 @@ def kind_of(function, arg):
     annotation = ast.unparse(arg.annotation)
     assert annotation in KINDS, (
         f"{function}: the stub annotates '{arg.arg}' as {annotation}, which has no Kind in "
-        "KINDS (tests/registry.py): add one, or annotate it with an alias that has"
+        "KINDS (tests/registry.py): give it one there, or annotate it with a type that has one"
     )
     return KINDS[annotation]
 
