@@ -3,12 +3,9 @@ import os
 import pytest
 from hypothesis import HealthCheck, settings
 
-settings.register_profile(
-    "ci", max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow]
-)
-settings.register_profile(
-    "deep", max_examples=20_000, deadline=None, suppress_health_check=[HealthCheck.too_slow]
-)
+UNTIMED = {"deadline": None, "suppress_health_check": [HealthCheck.too_slow]}
+settings.register_profile("ci", max_examples=300, **UNTIMED)
+settings.register_profile("deep", max_examples=20_000, **UNTIMED)
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci"))
 
 

@@ -1,12 +1,9 @@
-"""Every callable of the module with its parameters and their kinds, read
-from the shipped stub (test_surface.py holds the stub to the runtime), and
-per parameter kind the arguments it accepts, by every route, and refuses.
-The cross-cutting tests (binding, conversion, leaks, allocation failure,
-fuzzing, fast paths) all iterate over these tables."""
+"""Every callable and its parameters' kinds, read from the stub; per kind the arguments it
+accepts, by every route, and refuses; every path of every callable. The cross-cutting tests
+iterate over these tables, so a callable added to the stub is covered at once."""
 
 import array
 import ast
-import functools
 import inspect
 import itertools
 import math
@@ -14,6 +11,7 @@ import mmap
 import struct
 import sys
 from dataclasses import dataclass
+from functools import partial, reduce
 from pathlib import Path
 
 import numpy as np
@@ -24,33 +22,28 @@ from tesmar_math import Tesmarmath
 
 STUB_PATH = Path(__file__).resolve().parents[1] / "stubs/tesmar_math-stubs/__init__.pyi"
 STUB = ast.parse(STUB_PATH.read_text())
-STUB_CLASS = next(
-    node for node in STUB.body if isinstance(node, ast.ClassDef) and node.name == "Tesmarmath"
-)
+STUB_CLASS = next(n for n in STUB.body if isinstance(n, ast.ClassDef) and n.name == "Tesmarmath")
 EMPTY = inspect.Parameter.empty
 # The sanitizer run (PYTHONMALLOC=malloc) counts no blocks; it checks memory, so the value
 # properties that run many times more examples than usual run the usual number there.
 SANITIZER_RUN = sys.getallocatedblocks() == 0
 
 
+# A float by its bits, so -0.0 differs from 0.0; every NaN alike.
 def key(x):
-    """A float by its bits, so -0.0 differs from 0.0; every NaN alike."""
     return "nan" if math.isnan(x) else struct.pack("<d", x)
 
 
+# The saturating conversion to a 64-bit int: NaN is 0, the ends stand for all beyond.
 def saturate(x, rounding=math.trunc):
-    """The saturating conversion to a 64-bit int: NaN is 0, the range's
-    ends stand for everything beyond them."""
     if math.isnan(x):
         return 0
-    return max(
-        -(2**63),
-        min(2**63 - 1, rounding(x) if math.isfinite(x) else int(math.copysign(2.0**64, x))),
-    )
+    whole = rounding(x) if math.isfinite(x) else int(math.copysign(2.0**64, x))
+    return max(-(2**63), min(2**63 - 1, whole))
 
 
+# C's pow, which answers where math.pow raises.
 def c_pow(x, y):
-    """C's pow, which answers where math.pow raises."""
     try:
         return math.pow(x, y)
     except (OverflowError, ValueError):
@@ -59,57 +52,66 @@ def c_pow(x, y):
         return math.copysign(math.inf, x) if y % 2 == 1 else math.inf
 
 
+# Hypothesis examples, several to a line: a tuple is the drawn arguments in order.
 def examples(*cases):
-    """Hypothesis examples, several to a line: the drawn arguments in order."""
-    return lambda test: functools.reduce(
-        lambda t, case: example(*case)(t) if type(case) is tuple else example(case)(t), cases, test
-    )
+    cases = [case if type(case) is tuple else (case,) for case in cases]
+    return lambda test: reduce(lambda done, case: example(*case)(done), cases, test)
 
 
 class Boom(Exception):
     pass
 
 
-def boom():
-    raise Boom("boom")
+# An effect that raises a new error_type(message).
+def raising(error_type, message):
+    def effect():
+        raise error_type(message)
+
+    return effect
 
 
+boom = raising(Boom, "boom")
+
+
+SubTypeError = type("SubTypeError", (TypeError,), {})
+
+
+# A number reached through __float__ alone; `effect` runs first.
 class Real:
-    """A number reached through __float__ alone; `effect` runs first."""
-
     def __init__(self, value, effect=None):
         self.value, self.effect = value, effect
 
-    def give(self):
+    def __float__(self):
         if self.effect:
             self.effect()
         return self.value
 
-    def __float__(self):
-        return self.give()
 
-
+# An integer reached through __index__ alone; `effect` runs first.
 class Index:
-    """An integer reached through __index__ alone."""
+    __init__, __index__ = Real.__init__, Real.__float__
 
-    __init__, give = Real.__init__, Real.give
 
-    def __index__(self):
-        return self.give()
+# The sample again, with `effect` run as its first number converts.
+def hooked(sample, effect):
+    if isinstance(sample, list):
+        return [hooked(sample[0], effect), *sample[1:]]
+    return (Real if isinstance(sample, float) else Index)(sample, effect)
 
 
 FloatSub, IntSub = (type(t.__name__.title() + "Sub", (t,), {}) for t in (float, int))
-# These hold their items backwards and iterate them forwards: read by index, they would come reversed.
-ListSub, TupleSub = (
-    type(t.__name__.title() + "Sub", (t,), {"__iter__": lambda s: iter(s[::-1])})
-    for t in (list, tuple)
-)
 
 
+class ListSub(list):  # holds its items backwards, iterates them forwards: read by index, reversed
+    def __iter__(self):
+        return iter(self[::-1])
+
+
+TupleSub = type("TupleSub", (tuple,), {"__iter__": ListSub.__iter__})
+
+
+# A sequence by __getitem__; its __len__ is a hint, or raises an exception class.
 class Seq:
-    """A sequence by __getitem__ alone, whose __len__ is only a hint (or
-    raises, when `length` is an exception class)."""
-
     def __init__(self, items, length=2**62):
         self.items, self.length = items, length
 
@@ -124,11 +126,12 @@ class Seq:
 
 class FailingIter(Seq):
     def __iter__(self):  # the first item, then a failure
-        return itertools.chain(self.items[:1], map(lambda _: boom(), [0]))
+        yield from self.items[:1]
+        boom()
 
 
+# The float v by each route that converts to it.
 def real_forms(v):
-    """The float v by each route that converts to it."""
     forms = [v, FloatSub(v), Real(v)]
     if math.isfinite(v) and v.is_integer() and key(v) != key(-0.0):
         forms += [int(v), IntSub(int(v)), Index(int(v))]
@@ -139,128 +142,86 @@ def int_forms(n):
     return [n, IntSub(n), Index(n)] + [True] * (n == 1)
 
 
+# The list as sequences, with mixed item forms, and as arrays of the typecode.
 def list_forms(items, item_forms, code):
-    """The list by every route: sequences, mixed item forms, and arrays of
-    the typecode, contiguous or strided, read from their memory."""
     mixed = [item_forms(v)[i % len(item_forms(v))] for i, v in enumerate(items)]
     backwards = items[::-1]
-    return [
-        list(items),
-        tuple(items),
-        ListSub(backwards),
-        TupleSub(backwards),
-        mixed,
-        tuple(mixed),
-        Seq(items),
-        Seq(items, 0),
-        Seq(items, ValueError),
-        array.array(code, items),
-        memoryview(array.array(code, items)),
-        np.repeat(np.array(items, dtype=code), 2)[::2],
-        np.array(backwards, dtype=code)[::-1],
-    ]
+    typed, doubled = array.array(code, items), np.repeat(np.array(items, dtype=code), 2)
+    sequences = [list(items), tuple(items), ListSub(backwards), TupleSub(backwards), mixed]
+    sequences += [tuple(mixed), Seq(items), Seq(items, 0), Seq(items, ValueError)]
+    arrays = [typed, memoryview(typed), doubled[::2], np.array(backwards, dtype=code)[::-1]]
+    return sequences + arrays
 
 
 @dataclass(frozen=True, eq=False)
 class Kind:
+    name: str  # as the refusals name it
     sample: object  # converts; larger ints than 256 are objects of their own
     values: st.SearchStrategy  # exact values: floats, ints and lists of them
     forms: object  # value -> the same value by every accepted route
-    refused: tuple  # (argument, exception, message before the parameter prefix)
+
+    @property
+    def refused(self):  # (argument, exception, message before the parameter prefix)
+        return tuple(refusal for kinds, *refusal in REFUSED if self.name in kinds.split())
 
 
 # Ints around the 30-bit digits of CPython's ints, read inline or not.
-EDGES = [s * (2**b + d) for b in (30, 60, 62) for d in (-1, 0, 1) for s in (1, -1)] + [
-    2**63 - 1,
-    -(2**63),
-]
+EDGES = [s * (2**b + d) for b in (30, 60, 62) for d in (-1, 0, 1) for s in (1, -1)]
+EDGES += [2**63 - 1, -(2**63)]
 FLOATS = st.floats() | st.sampled_from([0.0, -0.0, 0.5, 2.5, 1e300, *map(float, EDGES)])
 INTS = st.integers(-3, 24) | st.sampled_from(EDGES)
 
-
-NOT_SEQUENCE, NOT_REAL = (
-    "'{}' object cannot be converted to 'Sequence'",
-    "must be real number, not {}",
-)
-NOT_INT, TOO_BIG = "'{}' object cannot be interpreted as an integer", "int too big to convert"
-TOO_LARGE = "int too large to convert to float"
-BYTE_MAP = mmap.mmap(
-    -1, 1
-)  # a sequence of bytes objects over a buffer of numbers: read by iteration
+NOT_SEQUENCE = "'{}' object cannot be converted to 'Sequence'"
+NOT_INT, NOT_REAL = "'{}' object cannot be interpreted as an integer", "must be real number, not {}"
+TOO_BIG, TOO_LARGE = "int too big to convert", "int too large to convert to float"
+# A sequence of bytes objects over a buffer of numbers: read by iteration.
+BYTE_MAP = mmap.mmap(-1, 1)
 FAILS = (Index(1, boom), Boom, "boom")  # an error of the caller's own passes as it is
-REFUSED_LISTS = (
-    ("12", TypeError, "Can't extract `str` to `Vec`"),
-    ({1.0}, TypeError, NOT_SEQUENCE.format("set")),
-    ({1: 2}, TypeError, NOT_SEQUENCE.format("dict")),
-    (FailingIter([4]), Boom, "boom"),
-    (iter([1.0]), TypeError, NOT_SEQUENCE.format("list_iterator")),
-)
-REAL = Kind(
-    1.5,
-    FLOATS,
-    real_forms,
-    (
-        ("x", TypeError, NOT_REAL.format("str")),
-        (10**400, OverflowError, TOO_LARGE),
-        (None, TypeError, NOT_REAL.format("NoneType")),
-        FAILS,
-    ),
-)
-INT = Kind(
-    3,
-    INTS,
-    int_forms,
-    (
-        (2.5, TypeError, NOT_INT.format("float")),
-        ("3", TypeError, NOT_INT.format("str")),
-        (2**63, OverflowError, TOO_BIG),
-        (-(2**63) - 1, OverflowError, TOO_BIG),
-        FAILS,
-    ),
-)
-COUNT = Kind(
-    5,
-    st.integers(0, 40) | st.sampled_from([2**30, 2**60, 2**64 - 1]),
-    int_forms,
-    (
-        (2.0, TypeError, NOT_INT.format("float")),
-        (None, TypeError, NOT_INT.format("NoneType")),
-        (-1, OverflowError, "can't convert negative int to unsigned"),
-        (2**64, OverflowError, TOO_BIG),
-        FAILS,
-    ),
-)
-NUMBERS = Kind(
-    [3.0, 1.5, 2.0],
-    st.lists(FLOATS, max_size=5),
-    lambda items: list_forms(items, real_forms, "d"),
-    REFUSED_LISTS
-    + (
-        ([1.0, "x"], TypeError, NOT_REAL.format("str")),
-        ([1.0, Real(1.0, boom)], Boom, "boom"),
-        ([1.0, 10**400], OverflowError, TOO_LARGE),
-        (BYTE_MAP, TypeError, NOT_REAL.format("bytes")),
-    ),
-)
-INTEGERS = Kind(
-    [1200, 1800, -800],
-    st.lists(INTS, max_size=5),
-    lambda items: list_forms(items, int_forms, "q"),
-    REFUSED_LISTS
-    + (
-        ([7, 2.0], TypeError, NOT_INT.format("float")),
-        ([1, Index(1, boom)], Boom, "boom"),
-        ([1, 2**63], OverflowError, TOO_BIG),
-        (BYTE_MAP, TypeError, NOT_INT.format("bytes")),
-        (array.array("d", [7.0]), TypeError, NOT_INT.format("float")),
-    ),
-)
-ANNOTATIONS = {
-    "SupportsFloat | SupportsIndex": REAL,
-    "SupportsIndex": INT,
-    "_Numbers": NUMBERS,
-    "_Integers": INTEGERS,
+REFUSED = [  # (kinds, argument, exception, its message before the parameter's name)
+    ("real", "x", TypeError, NOT_REAL.format("str")),
+    ("real", 10**400, OverflowError, TOO_LARGE),
+    ("real", None, TypeError, NOT_REAL.format("NoneType")),
+    ("int", 2.5, TypeError, NOT_INT.format("float")),
+    ("int", "3", TypeError, NOT_INT.format("str")),
+    ("int", 2**63, OverflowError, TOO_BIG),
+    ("int", -(2**63) - 1, OverflowError, TOO_BIG),
+    ("count", 2.0, TypeError, NOT_INT.format("float")),
+    ("count", None, TypeError, NOT_INT.format("NoneType")),
+    ("count", -1, OverflowError, "can't convert negative int to unsigned"),
+    ("count", 2**64, OverflowError, TOO_BIG),
+    ("real int count", *FAILS),
+    ("real int count", Index(1, raising(ValueError, "mine")), ValueError, "mine"),
+    ("real int count", Index(1, raising(SubTypeError, "subclass")), SubTypeError, "subclass"),
+    ("numbers integers", "12", TypeError, "Can't extract `str` to `Vec`"),
+    ("numbers integers", {1.0}, TypeError, NOT_SEQUENCE.format("set")),
+    ("numbers integers", {1: 2}, TypeError, NOT_SEQUENCE.format("dict")),
+    ("numbers integers", FailingIter([4]), Boom, "boom"),
+    ("numbers integers", iter([1.0]), TypeError, NOT_SEQUENCE.format("list_iterator")),
+    ("numbers", [1.0, "x"], TypeError, NOT_REAL.format("str")),
+    ("numbers", [1.0, Real(1.0, boom)], Boom, "boom"),
+    ("numbers", [1.0, 10**400], OverflowError, TOO_LARGE),
+    ("numbers", BYTE_MAP, TypeError, NOT_REAL.format("bytes")),
+    ("integers", [7, 2.0], TypeError, NOT_INT.format("float")),
+    ("integers", [1, Index(1, boom)], Boom, "boom"),
+    ("integers", [1, 2**63], OverflowError, TOO_BIG),
+    ("integers", BYTE_MAP, TypeError, NOT_INT.format("bytes")),
+    ("integers", array.array("d", [7.0]), TypeError, NOT_INT.format("float")),
+]
+
+COUNTS = st.integers(0, 40) | st.sampled_from([2**30, 2**60, 2**64 - 1])
+NUMBER_LISTS = partial(list_forms, item_forms=real_forms, code="d")
+INTEGER_LISTS = partial(list_forms, item_forms=int_forms, code="q")
+# Each parameter's kind by its annotation in the stub.
+KINDS = {
+    "SupportsFloat | SupportsIndex": Kind("real", 1.5, FLOATS, real_forms),
+    "SupportsIndex": Kind("int", 3, INTS, int_forms),
+    "_Count": Kind("count", 5, COUNTS, int_forms),
+    "_Numbers": Kind("numbers", [3.0, 1.5, 2.0], st.lists(FLOATS, max_size=5), NUMBER_LISTS),
+    "_Integers": Kind("integers", [1200, 1800, -800], st.lists(INTS, max_size=5), INTEGER_LISTS),
 }
+NUMBERS, INTEGERS = KINDS["_Numbers"], KINDS["_Integers"]
+# The stub's marker of a method that only reads the stored number (shared access).
+READ_ONLY = "Read only."
 
 
 @dataclass(frozen=True)
@@ -269,55 +230,43 @@ class Entry:
     method: bool  # an instance method; the constructor is not one
     params: tuple  # (name, kind, default or EMPTY)
     returns: str
-    doc: str | None
+    doc: str  # the stub's docstring, its lines joined by single spaces
 
     @property
-    def call_name(self):
-        return (
-            f"Tesmarmath.{self.name}()"
-            if self.method or self.name == "__new__"
-            else f"{self.name}()"
-        )
+    def reads(self):
+        return self.method and READ_ONLY in self.doc
 
-    @property
-    def reads(self):  # shared access: the stored number is only read
-        return self.method and self.name in (
-            "get_number",
-            "is_positive",
-            "is_negative",
-            "is_even",
-            "is_odd",
-        )
-
+    # The callable itself, a method bound to the receiver.
     def on(self, receiver):
-        """The callable itself, a method bound to the receiver."""
         if self.name == "__new__":
             return Tesmarmath
         return getattr(receiver if self.method else tm, self.name)
 
     def sample(self):
+        # A list, not a generator: a generator left to the collector would count as a leak.
         return tuple([kind.sample for _, kind, _ in self.params])
 
-    def __repr__(self):
-        return self.call_name
+    def __repr__(self):  # as messages name it
+        return f"{'Tesmarmath.' * (self.method or self.name == '__new__')}{self.name}()"
 
 
-def read_stub(node, method):
-    args = node.args.args[1:] if method or node.name == "__new__" else node.args.args
-    defaults = [EMPTY] * (len(args) - len(node.args.defaults)) + [
-        ast.literal_eval(d) for d in node.args.defaults
-    ]
-    params = tuple(
-        (a.arg, COUNT if default is not EMPTY else ANNOTATIONS[ast.unparse(a.annotation)], default)
-        for a, default in zip(args, defaults)
+def kind_of(function, arg):
+    annotation = ast.unparse(arg.annotation)
+    assert annotation in KINDS, (
+        f"{function}: the stub annotates '{arg.arg}' as {annotation}, which has no Kind in "
+        "KINDS (tests/registry.py): give it one there, or annotate it with a type that has one"
     )
-    return Entry(
-        node.name,
-        method and node.name != "__new__",
-        params,
-        ast.unparse(node.returns),
-        ast.get_docstring(node),
-    )
+    return KINDS[annotation]
+
+
+def read_stub(node, in_class):
+    args = node.args.args[1:] if in_class else node.args.args
+    defaults = [EMPTY] * (len(args) - len(node.args.defaults))
+    defaults += [ast.literal_eval(d) for d in node.args.defaults]
+    params = tuple((a.arg, kind_of(node.name, a), d) for a, d in zip(args, defaults, strict=True))
+    doc = " ".join((ast.get_docstring(node) or "").split())
+    returns = ast.unparse(node.returns)
+    return Entry(node.name, in_class and node.name != "__new__", params, returns, doc)
 
 
 FUNCTIONS = [read_stub(n, False) for n in STUB.body if isinstance(n, ast.FunctionDef)]
@@ -325,12 +274,41 @@ METHODS = [read_stub(n, True) for n in STUB_CLASS.body if isinstance(n, ast.Func
 CONSTRUCTOR = METHODS.pop(0)
 EVERY = FUNCTIONS + METHODS + [CONSTRUCTOR]
 BY_NAME = {repr(e): e for e in EVERY}
+# What may call back into a receiver: every method with its sample arguments, and the text
+# form; by label, with whether it only reads.
+INNER = {repr(e): (e, e.reads) for e in METHODS} | {"repr()": (repr, True), "str()": (str, True)}
 
 
+def call_inner(label, receiver):
+    inner, _ = INNER[label]
+    return inner(receiver) if inner in (repr, str) else inner.on(receiver)(*inner.sample())
+
+
+# A receiver (a bystander, for a function), what the inner call met (its RuntimeError's message, or
+# None) and a call of `outer` whose first argument calls `label` on it.
+def reentry(outer, label, escape):
+    t, met = Tesmarmath(2.5), [None]
+
+    def call_back():
+        met[0] = None
+        try:
+            call_inner(label, t)
+        except RuntimeError as error:
+            met[0] = str(error)
+            if escape:
+                raise
+
+    args = (hooked(outer.sample()[0], call_back), *outer.sample()[1:])
+    return t, met, args, lambda: outer.on(t)(*args)
+
+
+# (label, call, arguments) for every path of one callable.
 def paths(entry):
-    """(label, call, arguments) for every path of one callable."""
     sample, names = entry.sample(), [n for n, _, _ in entry.params]
-    call = lambda *a, **k: entry.on(Tesmarmath(2.5))(*a, **k)  # noqa: E731
+
+    def call(*args, **kwargs):
+        return entry.on(Tesmarmath(2.5))(*args, **kwargs)
+
     yield "ok", call, sample
     yield "too many", lambda: call(*sample, 1.0, 1.0), sample
     yield "bogus keyword", lambda: call(*sample, bogus=1.0), sample
@@ -341,75 +319,42 @@ def paths(entry):
         for j, value in enumerate([*(v for v, _, _ in kind.refused), *kind.forms(kind.sample)]):
             args = (*sample[:i], value, *sample[i + 1 :])
             yield f"{name} {j}", lambda args=args: call(*args), args
-    if entry.method:
-
-        def reenter():
-            try:
-                getattr(t, entry.name)(*sample)
-            except RuntimeError:
-                return
-            raise AssertionError("the receiver was not held")
-
-        t = Tesmarmath(2.5)
-        yield "held", lambda: t.mult_of([Real(1.0, reenter)]), ()
 
 
-OPERATION_ERRORS = {  # the operations' own failures, and their longest paths
-    "text form": [
-        lambda: [
-            f(Tesmarmath(x)) for f in (repr, str) for x in (0.1, -0.0, math.nan, 1e300, 5e-324)
-        ]
-    ],
-    "division": [
-        lambda: tm.div_of([1.0, -0.0]),
-        lambda: Tesmarmath(1.0).div_of([0.0]),
-        lambda: tm.int_div_of([1, 0]),
-        lambda: Tesmarmath(1.0).int_div_of([0]),
-        lambda: tm.int_div_of([-(2**63), -1]),
-        lambda: Tesmarmath(-1e300).int_div_of([-1]),
-    ],
-    "roots and factorials": [
-        lambda: tm.square_root(-1.0),
-        lambda: Tesmarmath(-1.0).square_root(),
-        lambda: tm.factorial(-1),
-        lambda: tm.factorial(21),
-        lambda: Tesmarmath(-1.0).factorial(),
-        lambda: Tesmarmath(34.0).factorial(),
-    ],
-    "towers": [
-        lambda: tm.tetration(2.0, -1),
-        lambda: tm.tetration(2.0, 5),
-        lambda: Tesmarmath(2.0).tetration(-1),
-        lambda: Tesmarmath(2.0).tetration(5),
-        lambda: tm.tetration(0.5, 2**63 - 1),
-        lambda: Tesmarmath(0.01).tetration(2**62),
-    ],
-    "gcd": [
-        lambda: tm.gcd_with_int([]),
-        lambda: tm.gcd_with_float(()),
-        lambda: Tesmarmath(1.0).gcd_with_int([]),
-        lambda: Tesmarmath(1.0).gcd_with_float([]),
-    ],
-    "series": [
-        lambda: tm.tan(math.pi / 2),
-        lambda: tm.tan(1.0, 0),
-        lambda: Tesmarmath(math.pi / 2).tan(),
-        lambda: tm.cos(math.nan, 2**64 - 1),
-        lambda: Tesmarmath(3e19).sin(2**64 - 1),
-    ],
-}
-# Every path of every callable, by its owner: what the leak sweep and the
-# allocation failures run.
-PATHS = {repr(e): list(paths(e)) for e in EVERY} | {
-    k: [(f"{k} {i}", call, ()) for i, call in enumerate(calls)]
-    for k, calls in OPERATION_ERRORS.items()
-}
+# Every inner callable met by a held receiver, its refusal caught or escaping.
+def held_paths():
+    mult_of = BY_NAME["Tesmarmath.mult_of()"]
+    for label, escape in itertools.product(INNER, (False, True)):
+        _, _, args, call = reentry(mult_of, label, escape)
+        yield f"{label} held, escaping {escape}", call, args
 
 
+# The operations' own failures and their longest paths, by owner, as the calls read.
+OPERATION_ERRORS = """
+text form: [f(T(x)) for f in (repr, str) for x in (0.1, -0.0, math.nan, 1e300, 5e-324)]
+division: tm.div_of([1.0, -0.0]); T(1.0).div_of([0.0]); tm.int_div_of([1, 0])
+division: T(1.0).int_div_of([0]); tm.int_div_of([-(2**63), -1]); T(-1e300).int_div_of([-1])
+roots and factorials: tm.square_root(-1.0); T(-1.0).square_root(); tm.factorial(-1)
+roots and factorials: tm.factorial(21); T(-1.0).factorial(); T(34.0).factorial()
+towers: tm.tetration(2.0, -1); tm.tetration(2.0, 5); T(2.0).tetration(-1); T(2.0).tetration(5)
+towers: tm.tetration(0.5, 2**63 - 1); T(0.01).tetration(2**62)
+gcd: tm.gcd_with_int([]); tm.gcd_with_float(()); T(1.0).gcd_with_int([])
+gcd: T(1.0).gcd_with_float([])
+series: tm.tan(math.pi / 2); tm.tan(1.0, 0); T(math.pi / 2).tan(); tm.cos(math.nan, 2**64 - 1)
+series: T(3e19).sin(2**64 - 1)
+"""
+SPACE = {"tm": tm, "T": Tesmarmath, "math": math}
+# Every path of every callable, by its owner: what the leak sweep and allocation failure run.
+PATHS = {repr(e): list(paths(e)) for e in EVERY} | {"re-entry": list(held_paths())}
+for line in OPERATION_ERRORS.strip().splitlines():
+    owner, calls = line.split(": ", 1)
+    for code in calls.split("; "):
+        PATHS.setdefault(owner, []).append((code, eval(f"lambda: {code}", SPACE), ()))
+
+
+# A call's result type and value (a float by its bits, an instance by its number's), or its
+# exception's type and arguments: comparable across routes.
 def outcome(call, *args, **kwargs):
-    """What a call gives, comparable across routes: the result's type and
-    value (a float by its bits, a Tesmarmath by its stored number's), or the
-    exception's type and arguments."""
     try:
         result = call(*args, **kwargs)
     except Exception as error:  # noqa: BLE001

@@ -1,8 +1,8 @@
-"""The leak sweep: every callable on its success path by every accepted
-route, on each binding and conversion error, called back while its receiver
-is held, and every operation's own errors. Repeated calls must not grow the
-interpreter's blocks or the native heap (C++ allocations show only there),
-nor change the reference counts of the arguments and their items."""
+"""The leak sweep: every path of every callable (registry.PATHS): success by every accepted
+route, each binding and conversion error, calls back into a held receiver, and every
+operation's own errors. Repeated calls must not grow the interpreter's blocks or the native
+heap (C++ allocations show only there), nor change the reference counts of the arguments and
+their items."""
 
 import ctypes
 import sys
@@ -22,25 +22,17 @@ def repeat(call, rounds):
 
 
 class MallInfo2(ctypes.Structure):  # glibc's struct mallinfo2
-    _fields_ = [
-        (name, ctypes.c_size_t)
-        for name in (
-            "arena",
-            "ordblks",
-            "smblks",
-            "hblks",
-            "hblkhd",
-            "usmblks",
-            "fsmblks",
-            "uordblks",
-            "fordblks",
-            "keepcost",
-        )
-    ]
+    FIELDS = "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost"
+    _fields_ = [(name, ctypes.c_size_t) for name in FIELDS.split()]
 
 
 mallinfo2 = ctypes.CDLL(None).mallinfo2
 mallinfo2.restype = MallInfo2
+
+
+def native_heap():
+    info = mallinfo2()
+    return info.uordblks + info.hblkhd
 
 
 def growth(call, measure):
@@ -68,8 +60,6 @@ def test_no_leak(owner):
         objects = list(watched(arguments))
         counts = [sys.getrefcount(o) for o in objects]
         assert growth(call, sys.getallocatedblocks) < ROUNDS // 10, label
-        native = growth(call, lambda: mallinfo2().uordblks + mallinfo2().hblkhd)
+        native = growth(call, native_heap)
         assert native < ROUNDS * 4, f"{label}: the native heap grew by {native} bytes"
-        assert [sys.getrefcount(o) for o in objects] == counts, (
-            f"{label}: a reference was kept or lost"
-        )
+        assert [sys.getrefcount(o) for o in objects] == counts, f"{label}: a reference was kept"

@@ -1,28 +1,27 @@
-"""The module as Python sees it: names and their order, the stub against the
-runtime, the constants, the class's facts and its borrow flag (against
-callbacks and other threads), and the binding and conversion messages of
-every callable."""
+"""The module as Python sees it: names, their order and the stub against the runtime; the
+class's facts; re-entry into a held instance; every callable's binding and conversion messages;
+reimport and sub-interpreters."""
 
 import ast
 import ctypes
 import importlib
 import itertools
+import operator
 import re
 import struct
 import sys
 import threading
 import weakref
+from functools import partial
 
 import pytest
+import registry
 import tesmar_math as tm
-from registry import EMPTY, EVERY, FUNCTIONS, METHODS, STUB, STUB_CLASS, Index, Real, key, outcome
+from registry import EMPTY, EVERY, FUNCTIONS, INNER, METHODS, STUB, Index, Real, key, outcome
 from tesmar_math import Tesmarmath
 
-CONSTANTS = {
-    "number_pi": 0x400921FB54442D18,
-    "number_e": 0x4005BF0A8B145769,
-    "infinity": 0x7FF0000000000000,
-}
+CONSTANTS = {"number_pi": 0x400921FB54442D18, "number_e": 0x4005BF0A8B145769}
+CONSTANTS |= {"infinity": 0x7FF0000000000000}
 ALL = ["Tesmarmath", *(e.name for e in FUNCTIONS), *CONSTANTS]
 
 
@@ -32,22 +31,17 @@ def public(names):
 
 def test_names_their_order_and_the_stub():
     assert next(ast.literal_eval(n.value) for n in STUB.body if isinstance(n, ast.Assign)) == ALL
-    assert tm.__all__ == ALL == public(vars(tm)) and len(ALL) == 30
-    assert list(vars(tm)).index("__all__") < list(vars(tm)).index("Tesmarmath")  # listed before set
+    assert tm.__all__ == ALL == public(vars(tm)) and len(ALL) == 30 and tm.__doc__ == ""
+    assert list(vars(tm)).index("__all__") < list(vars(tm)).index("Tesmarmath")  # listed first
     assert public(vars(Tesmarmath)) == [e.name for e in METHODS] and len(METHODS) == 27
-    assert (
-        not hasattr(tm, "power_of_2") and not hasattr(Tesmarmath, "is_integer") and tm.__doc__ == ""
-    )
-    assert [ast.unparse(d) for d in STUB_CLASS.decorator_list] == ["final"]
-    constants = {
-        ast.unparse(n.target): ast.unparse(n.annotation)
-        for n in STUB.body
-        if isinstance(n, ast.AnnAssign)
-    }
-    assert constants == dict.fromkeys(CONSTANTS, "Final[float]")
-    for name, pattern in CONSTANTS.items():
+    assert not hasattr(tm, "power_of_2") and not hasattr(Tesmarmath, "is_integer")
+    assert [ast.unparse(d) for d in registry.STUB_CLASS.decorator_list] == ["final"]
+    constants = [n for n in STUB.body if isinstance(n, ast.AnnAssign)]
+    typed = {ast.unparse(n.target): ast.unparse(n.annotation) for n in constants}
+    assert typed == dict.fromkeys(CONSTANTS, "Final[float]")
+    for name, bits in CONSTANTS.items():
         assert type(getattr(tm, name)) is float and key(getattr(tm, name)) == struct.pack(
-            "<Q", pattern
+            "<Q", bits
         )
 
 
@@ -59,94 +53,63 @@ def test_signature_matches_the_stub(entry):
     # inspect.signature reads the text signature: names, defaults, every one by position or keyword
     assert runtime.__text_signature__ == f"({', '.join(['$self'] * entry.method + params)})"
     assert runtime.__doc__ is None
-    if entry.method:
-        assert (
-            runtime.__objclass__ is Tesmarmath
-            and runtime.__qualname__ == f"Tesmarmath.{entry.name}"
-        )
-    else:
-        assert (runtime.__module__, runtime.__self__, runtime.__qualname__) == (
-            "tesmar_math",
-            tm,
-            entry.name,
-        )
+    owner = (runtime.__objclass__,) if entry.method else (runtime.__module__, runtime.__self__)
+    assert owner == ((Tesmarmath,) if entry.method else ("tesmar_math", tm))
+    assert runtime.__qualname__ == repr(entry).removesuffix("()")
 
 
 def test_class_facts():
-    T = Tesmarmath
-    assert (T.__module__, T.__qualname__, repr(T)) == (
-        "builtins",
-        "Tesmarmath",
-        "<class 'builtins.Tesmarmath'>",
-    )
-    assert T.__text_signature__ == "(number)" and T.__doc__ == "" and T.__mro__ == (T, object)
-    assert (
-        T.__basicsize__ == object.__basicsize__ + 16 and T.__itemsize__ == 0
-    )  # a double and the flag
-    assert (
-        T.__flags__ & (1 << 10 | 1 << 14) == 0
-    )  # neither a base type nor tracked by the collector
-    with pytest.raises(
-        TypeError, match="^type 'builtins.Tesmarmath' is not an acceptable base type$"
-    ):
+    T, t = Tesmarmath, Tesmarmath(2.5)
+    assert (T.__module__, T.__qualname__) == ("builtins", "Tesmarmath")
+    assert repr(T) == "<class 'builtins.Tesmarmath'>" and T.__mro__ == (T, object)
+    assert T.__text_signature__ == "(number)" and T.__doc__ == ""
+    # A double and the borrow flag; neither a base type nor tracked by the collector.
+    assert T.__basicsize__ == object.__basicsize__ + 16 and T.__itemsize__ == 0
+    assert T.__flags__ & (1 << 10 | 1 << 14) == 0
+    with pytest.raises(TypeError, match="^type 'builtins.Tesmarmath' is not an acceptable base"):
         type("Sub", (T,), {})
-    t = T(2.5)
-    for use in (
-        lambda: t.__dict__,
-        lambda: t.number,
-        lambda: setattr(t, "number", 1.0),
-        lambda: weakref.ref(t),
-        lambda: float(t),
-        lambda: int(t),
-        lambda: t + 1,
-        lambda: t < t,
-    ):
+    uses = [(vars, t), (weakref.ref, t), (float, t), (int, t), (operator.add, t, 1)]
+    uses += [(operator.lt, t, t), (getattr, t, "number"), (setattr, t, "number", 1.0)]
+    for use, *args in uses:
         with pytest.raises((AttributeError, TypeError)):
-            use()
+            use(*args)
     assert t != T(2.5) and hash(t) == object.__hash__(t) and t.get_number() == 2.5
-    payload = struct.unpack("<d", struct.pack("<Q", 0x7FF8_0000_0000_1234))[0]
-    assert struct.pack("<d", T(payload).get_number()) == struct.pack(
-        "<d", payload
-    )  # a NaN keeps its payload
+    payload = struct.pack("<Q", 0x7FF8_0000_0000_1234)
+    nan = struct.unpack("<d", payload)[0]
+    assert struct.pack("<d", T(nan).get_number()) == payload  # a NaN keeps its payload
     with pytest.raises(TypeError):  # CPython's descriptor refuses a receiver of another type
         T.get_number(2.5)
     u = t.square()
     assert type(u) is T and u is not t and t.get_number() == u.get_number() == 6.25
 
 
-INNER = {e.name: (lambda t, e=e: getattr(t, e.name)(*e.sample()), e.reads) for e in METHODS}
-INNER |= {"repr": (repr, True), "str": (str, True)}
+BORROWED = {True: "Already mutably borrowed", False: "Already borrowed"}  # by: only reads?
 
 
-@pytest.mark.parametrize("name", INNER)
-def test_calls_back_into_a_held_receiver_meet_the_borrow_flag(name):
-    inner, reads = INNER[name]
-    t, seen = Tesmarmath(2.5), []
-
-    def reenter(escape):
-        try:
-            inner(t)
-        except RuntimeError as error:
-            seen.append(str(error))
-            if escape:
-                raise
-
-    assert t.mult_of([Real(2.0, lambda: reenter(False))]).get_number() == 5.0
-    with pytest.raises(RuntimeError) as caught:
-        t.mult_of([Real(2.0, lambda: reenter(True))])
-    assert (
-        seen
-        == 2 * ["Already mutably borrowed" if reads else "Already borrowed"]
-        == 2 * [str(caught.value)]
-    )
-    assert (
-        key(t.get_number()) == key(5.0) and t.square().get_number() == 25.0
-    )  # unchanged, and free again
-
-
-def test_a_held_receiver_refuses_other_threads():
-    """The module never releases the interpreter lock: another thread runs
-    only where Python code does, as a callback would (test_fuzz.py)."""
+# Each callable calls `inner` on its receiver as its first argument converts: a method holds it
+# (shared with readers, if it only reads), a function holds none. The refusal, caught, lets the
+# call finish as usual; escaping, the receiver keeps its number; it ends free. Another thread
+# meets the same refusal: the module never releases the interpreter lock, so that thread runs
+# only where Python code does, as a callback would.
+@pytest.mark.parametrize("inner", INNER)
+def test_calls_back_into_a_held_receiver_are_refused(inner):
+    reads = INNER[inner][1]
+    for outer in (e for e in EVERY if e.params):
+        want = BORROWED[reads] if outer.method and not (outer.reads and reads) else None
+        usual = outcome(outer.on(plain := Tesmarmath(2.5)), *outer.sample())
+        for escape in (False, True):
+            t, met, _, call = registry.reentry(outer, inner, escape)
+            got = outcome(call)
+            assert met == [want], (
+                f"{outer} called back into {inner}: met {met[0]!r}, not {want!r}. A method "
+                f"that only reads says '{registry.READ_ONLY}' in its stub docstring, no other does"
+            )
+            if outer.method:
+                refused = escape and want is not None
+                assert got == ((RuntimeError, (want,)) if refused else usual)
+                stored = key(2.5 if refused else plain.get_number())
+                assert key(t.get_number()) == stored  # and the receiver is free:
+                assert outcome(t.mult_of, []) == (Tesmarmath, stored)
     t, entered, release, results = Tesmarmath(10.0), threading.Event(), threading.Event(), []
 
     def wait():
@@ -157,33 +120,19 @@ def test_a_held_receiver_refuses_other_threads():
     worker.start()
     try:
         assert entered.wait(10)
-        for call, reads in (
-            (t.square, False),
-            (lambda: t.power(2), False),
-            (t.get_number, True),
-            (t.is_even, True),
-            (lambda: repr(t), True),
-            (lambda: str(t), True),
-        ):
-            assert outcome(call) == (
-                RuntimeError,
-                ("Already mutably borrowed" if reads else "Already borrowed",),
-            )
-        assert (
-            Tesmarmath(3.0).square().get_number() == tm.square(3.0) == 9.0
-        )  # others are untouched
+        assert outcome(registry.call_inner, inner, t) == (RuntimeError, (BORROWED[reads],))
+        assert Tesmarmath(3.0).square().get_number() == tm.square(3.0) == 9.0  # others are free
     finally:
         release.set()
         worker.join()
     assert t.get_number() == results[0].get_number() == 2.5 and t.mult_of([2]).get_number() == 5.0
 
 
+# A Python function of the same signature: CPython's binding is the messages' oracle.
 def mirror(entry):
-    """A Python function of the same signature, whose binding by CPython is
-    the oracle for the module's messages."""
     params = ", ".join(n if d is EMPTY else f"{n}={d}" for n, _, d in entry.params)
     code = f"def {entry.name}({params}): pass"
-    if entry.call_name.startswith("Tesmarmath."):
+    if repr(entry).startswith("Tesmarmath."):
         code = f"class Tesmarmath:\n    @staticmethod\n    {code}"
     space = {}
     exec(code, space)  # noqa: S102
@@ -191,73 +140,53 @@ def mirror(entry):
 
 
 def binding_message(call, *args, **kwargs):
-    try:
-        call(*args, **kwargs)
-    except TypeError as error:
-        return str(error)
-    return None
+    got = outcome(call, *args, **kwargs)
+    return got[1][0] if got[0] is TypeError else None
 
 
+# Every count of positional arguments with every order of keywords: the message is CPython's, but a
+# surplus of positional ones comes first and "arguments" stays plural.
 @pytest.mark.parametrize("entry", [e for e in EVERY if e.params], ids=repr)
 def test_binding_messages_read_like_pythons_own(entry):
-    """Every count of positional arguments with every order of keywords,
-    named or not: the module's message is CPython's, except that a surplus
-    of positional arguments is reported first and "arguments" stays plural."""
     oracle, names = mirror(entry), [n for n, _, _ in entry.params]
-    values = dict(zip(names, entry.sample())) | {"x": 1.0, "é": 1.0, "\udcff": 1.0}
+    values = dict(zip(names, entry.sample(), strict=True))
+    values |= dict.fromkeys(["x", "é", "\udcff"], 1.0)
     for count in range(len(names) + 2):
         args = (entry.sample() + (1.0, 1.0))[:count]
         for size in range(3):
-            for keywords in itertools.permutations([*names, "x", "é", "\udcff"], size):
+            for keywords in itertools.permutations(values, size):
                 kwargs = {k: values[k] for k in keywords}
                 want = binding_message(oracle, *args, **({} if count > len(names) else kwargs))
-                got = binding_message(entry.on(t := Tesmarmath(2.5)), *args, **kwargs)
-                assert got == (want and want.replace("argument but", "arguments but")), (
-                    args,
-                    kwargs,
-                )
+                t = Tesmarmath(2.5)
+                got = binding_message(entry.on(t), *args, **kwargs)
+                assert got == (want and want.replace("argument but", "arguments but")), kwargs
                 assert key(t.get_number()) == key(2.5) or want is None
 
 
+# A TypeError names the parameter, any other error passes as it is; later parameters are not looked
+# at and the receiver is unchanged.
 @pytest.mark.parametrize("entry", [e for e in EVERY if e.params], ids=repr)
 def test_conversion_errors_name_the_parameter(entry):
-    """Each refused argument of each parameter kind, in each position: a
-    TypeError is re-raised naming the parameter, anything else passes as it
-    is; later parameters are not looked at and the receiver is unchanged."""
     for i, (name, kind, _) in enumerate(entry.params):
         for value, exception, message in kind.refused:
-            looked = []
-            later = [
-                (Real if isinstance(k.sample, float) else Index)(k.sample, lambda: looked.append(1))
-                for _, k, _ in entry.params[i + 1 :]
-            ]
-            want = (
-                exception,
-                ((f"argument '{name}': " if exception is TypeError else "") + message,),
-            )
-            assert (
-                outcome(entry.on(t := Tesmarmath(2.5)), *entry.sample()[:i], value, *later) == want
-            )
+            looked, t = [], Tesmarmath(2.5)
+            look = partial(looked.append, name)
+            later = [registry.hooked(k.sample, look) for _, k, _ in entry.params[i + 1 :]]
+            prefix = f"argument '{name}': " if exception is TypeError else ""
+            got = outcome(entry.on(t), *entry.sample()[:i], value, *later)
+            assert got == (exception, (prefix + message,))
             assert not looked and key(t.get_number()) == key(2.5)
 
 
-def raising(error):
-    def effect():
-        raise error
+def test_wrapping_keeps_the_cause_and_error_marks_are_values():
+    cause = KeyError("why")
 
-    return effect
+    def fail():
+        raise TypeError("not today") from cause
 
-
-def test_wrapping_keeps_the_cause_and_passes_other_errors_on():
-    cause, original = KeyError("why"), TypeError("not today")
-    original.__cause__ = cause
     with pytest.raises(TypeError) as caught:
-        tm.square(Real(0.0, raising(original)))
+        tm.square(Real(0.0, fail))
     assert str(caught.value) == "argument 'number': not today" and caught.value.__cause__ is cause
-    for error in (ValueError("mine"), type("MyTypeError", (TypeError,), {})("subclass")):
-        with pytest.raises(type(error)) as caught:
-            tm.factorial(Index(0, raising(error)))
-        assert caught.value is error
     # The C API's error marks are values when nothing is raised.
     assert tm.square(Real(-1.0)) == 1.0 and tm.is_odd(Index(-1)) and tm.cos(0.0, 2**64 - 1) == 1.0
 
@@ -284,9 +213,8 @@ def test_sub_interpreters_are_refused():
     try:
         for _ in range(2):
             failure = interpreters.exec(iid, "import tesmar_math")
-            assert failure.type.__name__ == "ImportError" and re.search(
-                r"(?i)sub-?interpreters", failure.msg
-            )
+            assert failure.type.__name__ == "ImportError"
+            assert re.search(r"(?i)sub-?interpreters", failure.msg)
     finally:
         interpreters.destroy(iid)
     assert tm.floor(2.5) == 2 and sys.modules["tesmar_math"] is tm

@@ -20,6 +20,8 @@ class _Array[T](Buffer, Protocol):
 # A number list and an integer list: a sequence other than str, or an array.
 type _Numbers = Sequence[SupportsFloat | SupportsIndex] | _Array[SupportsFloat | SupportsIndex]
 type _Integers = Sequence[SupportsIndex] | _Array[SupportsIndex]
+# A count of terms: an unsigned 64-bit int (a negative one raises OverflowError).
+type _Count = SupportsIndex
 
 __all__ = [
     "Tesmarmath",
@@ -66,14 +68,17 @@ class Tesmarmath:
     PanicException, with the new number stored). Calling back into an
     instance from inside one of its own calls (from an argument's
     ``__float__``) raises ``RuntimeError`` "Already borrowed" or "Already
-    mutably borrowed". Not subclassable; equality is identity.
+    mutably borrowed": a method marked "Read only." only reads the stored
+    number, so called back it meets "Already mutably borrowed", and every
+    other method meets "Already borrowed". Not subclassable; equality is
+    identity.
     """
 
     def __new__(cls, number: SupportsFloat | SupportsIndex) -> Self:
         """Wrap ``float(number)`` as the stored number."""
 
     def get_number(self) -> float:
-        """Return the stored number unchanged."""
+        """Return the stored number unchanged. Read only."""
 
     def sum_of(self, args: _Numbers) -> Tesmarmath:
         """Set the stored number s to ``sum_of(args) + s``: the items are summed
@@ -184,7 +189,7 @@ class Tesmarmath:
     def is_odd(self) -> bool:
         """``not is_even()``: 2.5, NaN and the infinities are odd. Read only."""
 
-    def cos(self, terms: SupportsIndex = 20) -> float:
+    def cos(self, terms: _Count = 20) -> float:
         """Cosine of the stored number by its power series (at most ``terms``
         terms); stores the float and returns it.
 
@@ -192,7 +197,7 @@ class Tesmarmath:
         OverflowError for a negative ``terms``.
         """
 
-    def sin(self, terms: SupportsIndex = 20) -> float:
+    def sin(self, terms: _Count = 20) -> float:
         """Sine of the stored number by its power series (at most ``terms``
         terms); stores the float and returns it.
 
@@ -200,7 +205,7 @@ class Tesmarmath:
         argument). Raises OverflowError for a negative ``terms``.
         """
 
-    def tan(self, terms: SupportsIndex = 20) -> float:
+    def tan(self, terms: _Count = 20) -> float:
         """Tangent of the stored number: the sine series over the cosine
         series; stores the float and returns it.
 
@@ -335,7 +340,7 @@ def is_odd(number: SupportsIndex) -> bool:
     """Whether the 64-bit int's lowest bit is 1; a float is refused
     (TypeError). The method tests the stored float with fmod."""
 
-def cos(number: SupportsFloat | SupportsIndex, terms: SupportsIndex = 20) -> float:
+def cos(number: SupportsFloat | SupportsIndex, terms: _Count = 20) -> float:
     """Cosine by its power series, at most ``terms`` terms (ends early once
     a term is below 1e-16).
 
@@ -343,7 +348,7 @@ def cos(number: SupportsFloat | SupportsIndex, terms: SupportsIndex = 20) -> flo
     negative ``terms``; a float ``terms`` is refused (TypeError).
     """
 
-def sin(number: SupportsFloat | SupportsIndex, terms: SupportsIndex = 20) -> float:
+def sin(number: SupportsFloat | SupportsIndex, terms: _Count = 20) -> float:
     """Sine by its power series, at most ``terms`` terms (ends early once a
     term is below 1e-16).
 
@@ -351,7 +356,7 @@ def sin(number: SupportsFloat | SupportsIndex, terms: SupportsIndex = 20) -> flo
     OverflowError for a negative ``terms``.
     """
 
-def tan(number: SupportsFloat | SupportsIndex, terms: SupportsIndex = 20) -> float:
+def tan(number: SupportsFloat | SupportsIndex, terms: _Count = 20) -> float:
     """Tangent: the sine series divided by the cosine series, same terms.
 
     Raises ZeroDivisionError "Tangent is undefined: cosine is zero" when
