@@ -34,6 +34,11 @@ def key(x):
     return "nan" if math.isnan(x) else struct.pack("<d", x)
 
 
+# The double of the 64 bits.
+def double(bits):
+    return struct.unpack("<d", struct.pack("<Q", bits))[0]
+
+
 # The saturating conversion to a 64-bit int: NaN is 0, the ends stand for all beyond.
 def saturate(x, rounding=math.trunc):
     if math.isnan(x):
@@ -58,8 +63,7 @@ def examples(*cases):
     return lambda test: reduce(lambda done, case: example(*case)(done), cases, test)
 
 
-class Boom(Exception):
-    pass
+Boom = type("Boom", (Exception,), {})
 
 
 # An effect that raises a new error_type(message).
@@ -92,6 +96,16 @@ class Index:
     __init__, __index__ = Real.__init__, Real.__float__
 
 
+# Every argument, the items of lists and tuples, and the values behind Real and Index.
+def within(arguments):
+    for a in arguments:
+        yield a
+        if isinstance(a, (list, tuple)):
+            yield from within(a)
+        elif isinstance(a, (Real, Index)):
+            yield a.value
+
+
 # The sample again, with `effect` run as its first number converts.
 def hooked(sample, effect):
     if isinstance(sample, list):
@@ -102,9 +116,8 @@ def hooked(sample, effect):
 FloatSub, IntSub = (type(t.__name__.title() + "Sub", (t,), {}) for t in (float, int))
 
 
-class ListSub(list):  # holds its items backwards, iterates them forwards: read by index, reversed
-    def __iter__(self):
-        return iter(self[::-1])
+# Holds its items backwards, iterates them forwards: read by index, reversed.
+ListSub = type("ListSub", (list,), {"__iter__": lambda self: iter(self[::-1])})
 
 
 TupleSub = type("TupleSub", (tuple,), {"__iter__": ListSub.__iter__})
@@ -145,12 +158,11 @@ def int_forms(n):
 # The list as sequences, with mixed item forms, and as arrays of the typecode.
 def list_forms(items, item_forms, code):
     mixed = [item_forms(v)[i % len(item_forms(v))] for i, v in enumerate(items)]
-    backwards = items[::-1]
+    back = items[::-1]
     typed, doubled = array.array(code, items), np.repeat(np.array(items, dtype=code), 2)
-    sequences = [list(items), tuple(items), ListSub(backwards), TupleSub(backwards), mixed]
-    sequences += [tuple(mixed), Seq(items), Seq(items, 0), Seq(items, ValueError)]
-    arrays = [typed, memoryview(typed), doubled[::2], np.array(backwards, dtype=code)[::-1]]
-    return sequences + arrays
+    sequences = [list(items), tuple(items), ListSub(back), TupleSub(back), mixed, tuple(mixed)]
+    sequences += [Seq(items), Seq(items, 0), Seq(items, ValueError), typed, memoryview(typed)]
+    return sequences + [doubled[::2], np.array(back, dtype=code)[::-1]]
 
 
 @dataclass(frozen=True, eq=False)
@@ -162,7 +174,7 @@ class Kind:
 
     @property
     def refused(self):  # (argument, exception, message before the parameter prefix)
-        return tuple(refusal for kinds, *refusal in REFUSED if self.name in kinds.split())
+        return tuple(r for kinds, *rows in REFUSED if self.name in kinds.split() for r in rows)
 
 
 # Ints around the 30-bit digits of CPython's ints, read inline or not.
@@ -171,41 +183,34 @@ EDGES += [2**63 - 1, -(2**63)]
 FLOATS = st.floats() | st.sampled_from([0.0, -0.0, 0.5, 2.5, 1e300, *map(float, EDGES)])
 INTS = st.integers(-3, 24) | st.sampled_from(EDGES)
 
-NOT_SEQUENCE = "'{}' object cannot be converted to 'Sequence'"
-NOT_INT, NOT_REAL = "'{}' object cannot be interpreted as an integer", "must be real number, not {}"
+NOT_SEQUENCE = "'{}' object cannot be converted to 'Sequence'".format
+NOT_INT = "'{}' object cannot be interpreted as an integer".format
+NOT_REAL = "must be real number, not {}".format
 TOO_BIG, TOO_LARGE = "int too big to convert", "int too large to convert to float"
 # A sequence of bytes objects over a buffer of numbers: read by iteration.
 BYTE_MAP = mmap.mmap(-1, 1)
 FAILS = (Index(1, boom), Boom, "boom")  # an error of the caller's own passes as it is
-REFUSED = [  # (kinds, argument, exception, its message before the parameter's name)
-    ("real", "x", TypeError, NOT_REAL.format("str")),
-    ("real", 10**400, OverflowError, TOO_LARGE),
-    ("real", None, TypeError, NOT_REAL.format("NoneType")),
-    ("int", 2.5, TypeError, NOT_INT.format("float")),
-    ("int", "3", TypeError, NOT_INT.format("str")),
-    ("int", 2**63, OverflowError, TOO_BIG),
-    ("int", -(2**63) - 1, OverflowError, TOO_BIG),
-    ("count", 2.0, TypeError, NOT_INT.format("float")),
-    ("count", None, TypeError, NOT_INT.format("NoneType")),
-    ("count", -1, OverflowError, "can't convert negative int to unsigned"),
-    ("count", 2**64, OverflowError, TOO_BIG),
-    ("real int count", *FAILS),
-    ("real int count", Index(1, raising(ValueError, "mine")), ValueError, "mine"),
-    ("real int count", Index(1, raising(SubTypeError, "subclass")), SubTypeError, "subclass"),
-    ("numbers integers", "12", TypeError, "Can't extract `str` to `Vec`"),
-    ("numbers integers", {1.0}, TypeError, NOT_SEQUENCE.format("set")),
-    ("numbers integers", {1: 2}, TypeError, NOT_SEQUENCE.format("dict")),
-    ("numbers integers", FailingIter([4]), Boom, "boom"),
-    ("numbers integers", iter([1.0]), TypeError, NOT_SEQUENCE.format("list_iterator")),
-    ("numbers", [1.0, "x"], TypeError, NOT_REAL.format("str")),
-    ("numbers", [1.0, Real(1.0, boom)], Boom, "boom"),
-    ("numbers", [1.0, 10**400], OverflowError, TOO_LARGE),
-    ("numbers", BYTE_MAP, TypeError, NOT_REAL.format("bytes")),
-    ("integers", [7, 2.0], TypeError, NOT_INT.format("float")),
-    ("integers", [1, Index(1, boom)], Boom, "boom"),
-    ("integers", [1, 2**63], OverflowError, TOO_BIG),
-    ("integers", BYTE_MAP, TypeError, NOT_INT.format("bytes")),
-    ("integers", array.array("d", [7.0]), TypeError, NOT_INT.format("float")),
+REFUSED = [  # (kinds, (argument, exception, its message before the parameter's name), ...)
+    ("real", ("x", TypeError, NOT_REAL("str")), (10**400, OverflowError, TOO_LARGE)),
+    ("real", (None, TypeError, NOT_REAL("NoneType"))),
+    ("int", (2.5, TypeError, NOT_INT("float")), ("3", TypeError, NOT_INT("str"))),
+    ("int", (2**63, OverflowError, TOO_BIG), (-(2**63) - 1, OverflowError, TOO_BIG)),
+    ("count", (2.0, TypeError, NOT_INT("float")), (None, TypeError, NOT_INT("NoneType"))),
+    ("count", (-1, OverflowError, "can't convert negative int to unsigned")),
+    ("count", (2**64, OverflowError, TOO_BIG)),
+    ("real int count", FAILS, (Index(1, raising(ValueError, "mine")), ValueError, "mine")),
+    ("real int count", (Index(1, raising(SubTypeError, "subclass")), SubTypeError, "subclass")),
+    ("numbers integers", ("12", TypeError, "Can't extract `str` to `Vec`")),
+    ("numbers integers", ({1.0}, TypeError, NOT_SEQUENCE("set"))),
+    ("numbers integers", ({1: 2}, TypeError, NOT_SEQUENCE("dict"))),
+    ("numbers integers", (FailingIter([4]), Boom, "boom")),
+    ("numbers integers", (iter([1.0]), TypeError, NOT_SEQUENCE("list_iterator"))),
+    ("numbers", ([1.0, "x"], TypeError, NOT_REAL("str")), ([1.0, Real(1.0, boom)], Boom, "boom")),
+    ("numbers", ([1.0, 10**400], OverflowError, TOO_LARGE)),
+    ("numbers", (BYTE_MAP, TypeError, NOT_REAL("bytes"))),
+    ("integers", ([7, 2.0], TypeError, NOT_INT("float")), ([1, Index(1, boom)], Boom, "boom")),
+    ("integers", ([1, 2**63], OverflowError, TOO_BIG), (BYTE_MAP, TypeError, NOT_INT("bytes"))),
+    ("integers", (array.array("d", [7.0]), TypeError, NOT_INT("float"))),
 ]
 
 COUNTS = st.integers(0, 40) | st.sampled_from([2**30, 2**60, 2**64 - 1])
@@ -338,8 +343,7 @@ roots and factorials: tm.square_root(-1.0); T(-1.0).square_root(); tm.factorial(
 roots and factorials: tm.factorial(21); T(-1.0).factorial(); T(34.0).factorial()
 towers: tm.tetration(2.0, -1); tm.tetration(2.0, 5); T(2.0).tetration(-1); T(2.0).tetration(5)
 towers: tm.tetration(0.5, 2**63 - 1); T(0.01).tetration(2**62)
-gcd: tm.gcd_with_int([]); tm.gcd_with_float(()); T(1.0).gcd_with_int([])
-gcd: T(1.0).gcd_with_float([])
+gcd: tm.gcd_with_int([]); tm.gcd_with_float(()); T(1.0).gcd_with_int([]); T(1.0).gcd_with_float([])
 series: tm.tan(math.pi / 2); tm.tan(1.0, 0); T(math.pi / 2).tan(); tm.cos(math.nan, 2**64 - 1)
 series: T(3e19).sin(2**64 - 1)
 """

@@ -51,13 +51,12 @@ def walk(bits, b, limit):
 def tower(b, h):
     if h < 1:
         return (float, key(1.0)) if h == 0 else (ValueError, ("Height can't be negative",))
-    values, start = walk(key(b), b, min(h, 200_000))
-    if h - 1 < len(values):
-        return float, key(values[h - 1])
-    if start is None:
-        too_big = len(values) < 200_000
-        return (ValueError, ("The result is too big (infinity)",)) if too_big else None
-    return float, key(values[start + (h - 1 - start) % (len(values) - start)])
+    loop, start = walk(key(b), b, min(h, 200_000))
+    if h - 1 < len(loop):
+        return float, key(loop[h - 1])
+    if start is None:  # no cycle: an infinity ended the walk, or the limit did
+        return (ValueError, ("The result is too big (infinity)",)) if len(loop) < 200_000 else None
+    return float, key(loop[start + (h - 1 - start) % (len(loop) - start)])
 
 
 SOME_BASES = [0.01, 0.3, 0.5, 1.2, 1.44, 0.066, -0.5, -1.0, 2.0, 3.0, 5e-324, *CREEPING]

@@ -15,12 +15,9 @@ from tesmar_math import Tesmarmath
 class Iterable(Seq):  # a sequence whose __iter__ runs `effect`, then gives an iterator or junk
     def __init__(self, items, given, effect):
         super().__init__(items)
-        self.given, self.effect = given, effect
+        self.value, self.effect = given, effect
 
-    def __iter__(self):
-        if self.effect:
-            self.effect()
-        return self.given
+    __iter__ = Real.__float__
 
 
 ODD = [1j, Decimal("1.5"), Fraction(1, 3), Fraction(10**400), bytearray(b"\x01"), object(), None]
@@ -89,8 +86,7 @@ def test_hostile_calls(name, data, stored):
             check_documented(error, entry)
         assert key(t.get_number()) == key(stored), "a failed call changed its receiver"
     else:
-        returns = {"float": float, "int": int, "bool": bool}.get(entry.returns, Tesmarmath)
-        assert type(result) is returns
+        assert type(result) is dict(float=float, int=int, bool=bool).get(entry.returns, Tesmarmath)
         if entry.returns == "Tesmarmath":
             assert result is not t and key(result.get_number()) == key(t.get_number())
         elif entry.method:

@@ -13,9 +13,8 @@ from registry import FLOATS, Tesmarmath, examples, key, outcome, saturate
 
 INT64 = st.integers(-(2**63), 2**63 - 1) | st.sampled_from([-(2**63), 2**63 - 1, -1, 0, 1])
 # Multiples of one number, so that the running gcd settles above 1.
-scaled = st.builds(
-    lambda k, xs: [k * x for x in xs], st.integers(1, 2**20), st.lists(st.integers(-(2**42), 2**42))
-)
+UNSCALED = st.lists(st.integers(-(2**42), 2**42))
+scaled = st.builds(lambda k, xs: [k * x for x in xs], st.integers(1, 2**20), UNSCALED)
 # Halves, and the doubles next to them that a rounding by adding 0.5 would get wrong.
 NEAR_HALVES = [0.49999999999999994, 4503599627370497.0]
 ROUNDED = st.integers(-(2**53), 2**53).map(lambda n: n / 2) | st.sampled_from(NEAR_HALVES)

@@ -2,14 +2,13 @@
 # arithmetic. The methods give the same values (test_paths.py); power_of_2 is a method only.
 
 import math
-import struct
 from fractions import Fraction
 
 import pytest
 import tesmar_math as tm
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from registry import FLOATS, SANITIZER_RUN, Tesmarmath, c_pow, examples, key, outcome
+from registry import FLOATS, SANITIZER_RUN, Tesmarmath, c_pow, double, examples, key, outcome
 
 NEGATIVE = (ValueError, ("Cannot calculate square root of a negative number",))
 
@@ -45,9 +44,7 @@ def near_midpoint_cubes(draw):
     return draw(st.sampled_from([x, math.nextafter(x, 0.0), math.nextafter(x, math.inf)]))
 
 
-every_finite = st.integers(1, 0x7FEFFFFFFFFFFFFF).map(
-    lambda bits: struct.unpack("<d", struct.pack("<q", bits))[0]
-)
+every_finite = st.integers(1, 0x7FEFFFFFFFFFFFFF).map(double)
 
 
 @settings(max_examples=(1 if SANITIZER_RUN else 10) * settings().max_examples)

@@ -38,9 +38,8 @@ class Odd:
 
 
 def test_floor_and_ceil_round_the_float_not_the_number():
-    for number in (Odd(), 2**53 + 1, Fraction(2**53 + 1), Decimal(2**53 + 1)):
-        want = (math.floor(float(number)), math.ceil(float(number)))
-        assert (tm.floor(number), tm.ceil(number)) == want
+    for n in (Odd(), 2**53 + 1, Fraction(2**53 + 1), Decimal(2**53 + 1)):
+        assert (tm.floor(n), tm.ceil(n)) == (math.floor(float(n)), math.ceil(float(n)))
 
 
 @given(n=st.integers(-(2**63), 2**63 - 1) | st.sampled_from([-(2**63), 2**63 - 1, -1, -4]))

@@ -40,9 +40,8 @@ def test_names_their_order_and_the_stub():
     typed = {ast.unparse(n.target): ast.unparse(n.annotation) for n in constants}
     assert typed == dict.fromkeys(CONSTANTS, "Final[float]")
     for name, bits in CONSTANTS.items():
-        assert type(getattr(tm, name)) is float and key(getattr(tm, name)) == struct.pack(
-            "<Q", bits
-        )
+        value = getattr(tm, name)
+        assert type(value) is float and key(value) == struct.pack("<Q", bits), name
 
 
 @pytest.mark.parametrize("entry", FUNCTIONS + METHODS, ids=repr)
@@ -52,10 +51,9 @@ def test_signature_matches_the_stub(entry):
     params = [n if d is EMPTY else f"{n}={d}" for n, _, d in entry.params]
     # inspect.signature reads the text signature: names, defaults, every one by position or keyword
     assert runtime.__text_signature__ == f"({', '.join(['$self'] * entry.method + params)})"
-    assert runtime.__doc__ is None
+    assert runtime.__doc__ is None and runtime.__qualname__ == repr(entry).removesuffix("()")
     owner = (runtime.__objclass__,) if entry.method else (runtime.__module__, runtime.__self__)
     assert owner == ((Tesmarmath,) if entry.method else ("tesmar_math", tm))
-    assert runtime.__qualname__ == repr(entry).removesuffix("()")
 
 
 def test_class_facts():
@@ -74,13 +72,11 @@ def test_class_facts():
         with pytest.raises((AttributeError, TypeError)):
             use(*args)
     assert t != T(2.5) and hash(t) == object.__hash__(t) and t.get_number() == 2.5
-    payload = struct.pack("<Q", 0x7FF8_0000_0000_1234)
-    nan = struct.unpack("<d", payload)[0]
-    assert struct.pack("<d", T(nan).get_number()) == payload  # a NaN keeps its payload
+    bits = 0x7FF8_0000_0000_1234  # a NaN keeps its payload
+    assert struct.pack("<d", T(registry.double(bits)).get_number()) == struct.pack("<Q", bits)
     with pytest.raises(TypeError):  # CPython's descriptor refuses a receiver of another type
         T.get_number(2.5)
-    u = t.square()
-    assert type(u) is T and u is not t and t.get_number() == u.get_number() == 6.25
+    assert type(u := t.square()) is T and u is not t and t.get_number() == u.get_number() == 6.25
 
 
 BORROWED = {True: "Already mutably borrowed", False: "Already borrowed"}  # by: only reads?
@@ -134,8 +130,7 @@ def mirror(entry):
     code = f"def {entry.name}({params}): pass"
     if repr(entry).startswith("Tesmarmath."):
         code = f"class Tesmarmath:\n    @staticmethod\n    {code}"
-    space = {}
-    exec(code, space)  # noqa: S102
+    exec(code, space := {})  # noqa: S102
     return getattr(space.get("Tesmarmath"), entry.name, None) or space[entry.name]
 
 
@@ -157,8 +152,7 @@ def test_binding_messages_read_like_pythons_own(entry):
             for keywords in itertools.permutations(values, size):
                 kwargs = {k: values[k] for k in keywords}
                 want = binding_message(oracle, *args, **({} if count > len(names) else kwargs))
-                t = Tesmarmath(2.5)
-                got = binding_message(entry.on(t), *args, **kwargs)
+                got = binding_message(entry.on(t := Tesmarmath(2.5)), *args, **kwargs)
                 assert got == (want and want.replace("argument but", "arguments but")), kwargs
                 assert key(t.get_number()) == key(2.5) or want is None
 
@@ -194,8 +188,8 @@ def test_wrapping_keeps_the_cause_and_error_marks_are_values():
 def test_reimport_and_a_second_entry_call_return_the_built_module():
     tm.user_mark = mark = object()
     saved = sys.modules.pop("tesmar_math")
-    entry = ctypes.PyDLL(tm.__file__).PyInit_tesmar_math
-    entry.restype = ctypes.py_object
+    # The module's own entry function, called again as an importer would.
+    entry = ctypes.PYFUNCTYPE(ctypes.py_object)(("PyInit_tesmar_math", ctypes.PyDLL(tm.__file__)))
     try:
         assert importlib.import_module("tesmar_math") is saved
         before = sys.getrefcount(tm)

@@ -3,13 +3,12 @@
 # by decimal.
 
 import math
-import struct
 import sys
 from decimal import Decimal, localcontext
 
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from registry import FLOATS, SANITIZER_RUN, Tesmarmath, examples
+from registry import FLOATS, SANITIZER_RUN, Tesmarmath, double, examples
 
 
 def expected(x):
@@ -37,7 +36,7 @@ def test_documented_examples():
         assert repr(Tesmarmath(x)) == f"Tesmarmath({text})"
 
 
-every_double = st.integers(0, 2**64 - 1).map(lambda n: struct.unpack("<d", struct.pack("<Q", n))[0])
+every_double = st.integers(0, 2**64 - 1).map(double)
 quarter_ties = st.integers(2**50, 2**51 - 1).flatmap(
     lambda n: st.sampled_from([n + 0.25, n + 0.75, -n - 0.25])
 )
