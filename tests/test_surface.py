@@ -31,9 +31,9 @@ def public(names):
 
 def test_names_their_order_and_the_stub():
     assert next(ast.literal_eval(n.value) for n in STUB.body if isinstance(n, ast.Assign)) == ALL
-    assert tm.__all__ == ALL == public(vars(tm)) and len(ALL) == 30 and tm.__doc__ == ""
+    assert tm.__all__ == ALL == public(vars(tm)) and tm.__doc__ == ""
     assert list(vars(tm)).index("__all__") < list(vars(tm)).index("Tesmarmath")  # listed first
-    assert public(vars(Tesmarmath)) == [e.name for e in METHODS] and len(METHODS) == 27
+    assert public(vars(Tesmarmath)) == [e.name for e in METHODS]
     assert not hasattr(tm, "power_of_2") and not hasattr(Tesmarmath, "is_integer")
     assert [ast.unparse(d) for d in registry.STUB_CLASS.decorator_list] == ["final"]
     constants = [n for n in STUB.body if isinstance(n, ast.AnnAssign)]
