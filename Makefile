@@ -14,10 +14,18 @@ ASAN_BUILD := $(BUILD)/asan
 .PHONY: demo test install pytest symbols sanitize memcheck lint typecheck bench clean \
     figures figures-check release-check
 
-$(VENV)/.ready: requirements-dev.txt
+# Two lists, one environment: the build list (the backend, CMake, Ninja) is
+# all that `make demo` needs; the development list adds every check's tools
+# on top of it for `make test` and the targets below.
+DEV := $(VENV)/.dev-ready
+$(VENV)/.ready: requirements-build.txt
 	@test -n "$(PYTHON_313)" || { echo "no Python 3.13 interpreter found" >&2; exit 1; }
 	$(PYTHON_313) -m venv $(VENV)
 	$(PY) -m pip install --quiet --upgrade pip
+	$(PY) -m pip install --quiet -r requirements-build.txt
+	touch $@
+
+$(DEV): requirements-dev.txt $(VENV)/.ready
 	$(PY) -m pip install --quiet -r requirements-dev.txt
 	touch $@
 
@@ -29,7 +37,7 @@ install: $(VENV)/.ready
 demo: install
 	$(PY) examples/tour.py
 
-pytest: install
+pytest: install $(DEV)
 	$(PY) -m pytest -q -p no:cacheprovider
 
 # The module defines one dynamic symbol, PyInit_tesmar_math (the linker's
@@ -44,7 +52,7 @@ symbols: install
 # AddressSanitizer and UndefinedBehaviorSanitizer, no recovery: the suite
 # runs against this build, with the runtime of the compiler that CMake used
 # (CMake writes its path) preloaded into the interpreter.
-sanitize: $(VENV)/.ready
+sanitize: $(DEV)
 	$(BIN)/cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	    -DPython_EXECUTABLE=$(abspath $(PY)) -DTESMAR_SANITIZE=ON -DTESMAR_WERROR=ON >/dev/null
 	$(BIN)/cmake --build $(ASAN_BUILD)
@@ -58,7 +66,7 @@ sanitize: $(VENV)/.ready
 # valgrind memcheck over a part of the suite (slow: not part of `make test`).
 MEMCHECK_TESTS ?= tests/test_leaks.py tests/test_surface.py tests/test_text_form.py \
     tests/test_allocation_failure.py
-memcheck: install
+memcheck: install $(DEV)
 	PYTHONMALLOC=malloc valgrind --tool=memcheck --error-exitcode=1 -q \
 	    --suppressions=tools/valgrind.supp \
 	    $(PY) -m pytest -q -p no:cacheprovider $(MEMCHECK_TESTS)
@@ -66,7 +74,7 @@ memcheck: install
 # ruff over the Python; clang-format, then clang-tidy over every translation
 # unit CMake compiles (the headers through them).
 PYTHON_SOURCES := tests bench docs examples
-lint: $(VENV)/.ready
+lint: $(DEV)
 	$(BIN)/ruff format --check $(PYTHON_SOURCES)
 	$(BIN)/ruff check $(PYTHON_SOURCES)
 	$(BIN)/clang-format --dry-run --Werror src/*/*.cpp src/*/*.hpp
@@ -75,7 +83,7 @@ lint: $(VENV)/.ready
 	    print(*(unit["file"] for unit in json.load(open(sys.argv[1]))))' \
 	    $(BUILD)/tidy/compile_commands.json)
 
-typecheck: install
+typecheck: install $(DEV)
 	$(PY) -m mypy.stubtest tesmar_math
 	$(PY) -m mypy --strict examples
 	$(PY) examples/typing_demo.py
@@ -84,20 +92,20 @@ typecheck: install
 
 test: pytest symbols sanitize lint typecheck demo figures-check release-check
 
-bench: install
+bench: install $(DEV)
 	$(PY) bench/bench.py
 
 # One benchmark run writes the README's performance table and the speed
 # chart's data; then both figures are drawn into docs/figures and the
 # README's accuracy table is rewritten (a few minutes).
 FIGURES := docs/figures
-figures: install
+figures: install $(DEV)
 	$(PY) bench/bench.py --callgrind --readme README.md --data $(FIGURES)/speed.json
 	$(PY) docs/figures.py --speed-data $(FIGURES)/speed.json --readme README.md --out $(FIGURES)
 
 # The same steps, small and into a scratch folder, so that they cannot rot.
 FIGURES_CHECK := $(BUILD)/figures-check
-figures-check: install
+figures-check: install $(DEV)
 	rm -rf $(FIGURES_CHECK) && mkdir -p $(FIGURES_CHECK) && cp README.md $(FIGURES_CHECK)/
 	$(PY) bench/bench.py --quick --readme $(FIGURES_CHECK)/README.md \
 	    --data $(FIGURES_CHECK)/speed.json >/dev/null
@@ -106,20 +114,50 @@ figures-check: install
 	$(PY) bench/bench.py --quick --callgrind --no-timing --only "floor(x)" >/dev/null
 
 # The release as a user gets it: `python -m build` makes the sdist and, from
-# it, the wheel; the wheel goes into a fresh virtual environment outside the
+# it, the wheel; auditwheel retags the wheel for the oldest glibc and
+# libstdc++ its symbols allow (a plain linux_* wheel is refused by package
+# indexes). The check fails when no manylinux wheel comes out or when its
+# glibc is newer than OLDEST_GLIBC, so that a change needing a newer C
+# library or C++ runtime is noticed. Both archives must carry the license.
+# The repaired wheel goes into a fresh virtual environment outside the
 # source tree, where mypy must find its stubs and the tour must run.
 DIST := $(BUILD)/dist
-release-check: $(VENV)/.ready
+WHEELHOUSE := $(DIST)/wheelhouse
+OLDEST_GLIBC := 2.34
+release-check: $(DEV)
 	rm -rf $(DIST)
 	$(PY) -m build --outdir $(DIST) . >/dev/null
+	tar -tzf $(DIST)/*.tar.gz | grep -qE '^[^/]+/LICENSE$$' \
+	    || { echo "release-check: no LICENSE in the sdist" >&2; exit 1; }
+	$(BIN)/auditwheel show $(DIST)/*.whl
+	PATH="$(abspath $(BIN)):$$PATH" $(BIN)/auditwheel repair --plat auto \
+	    -w $(WHEELHOUSE) $(DIST)/*.whl 2>/dev/null
+	set -e; wheel=$$(echo $(WHEELHOUSE)/*.whl); name=$$(basename "$$wheel" .whl); \
+	tag=$$(echo "$${name##*-}" | tr . '\n' | grep -E '^manylinux_[0-9]+_[0-9]+_' \
+	    | sort -t_ -k2,2n -k3,3n | head -n 1); \
+	test -n "$$tag" || { echo "release-check: no manylinux wheel: $$name" >&2; exit 1; }; \
+	glibc=$$(echo "$$tag" | cut -d_ -f2,3 | tr _ .); arch=$$(echo "$$tag" | cut -d_ -f4-); \
+	newest=$$(printf '%s\n' "$$glibc" $(OLDEST_GLIBC) | sort -V | tail -n 1); \
+	test "$$newest" = $(OLDEST_GLIBC) || { echo "release-check: $$tag needs glibc" \
+	    "$$glibc, newer than $(OLDEST_GLIBC)" >&2; exit 1; }; \
+	test "$$(uname -m)" != x86_64 || test "$$arch" = x86_64 \
+	    || { echo "release-check: $$tag is not an x86_64 tag" >&2; exit 1; }; \
+	echo "release-check: $$tag (glibc $$glibc, at most $(OLDEST_GLIBC))"
 	set -e; scratch=$$(mktemp -d); trap 'rm -rf "$$scratch"' EXIT; \
 	$(PYTHON_313) -m venv "$$scratch/venv"; \
-	"$$scratch/venv/bin/python" -m pip install --quiet $(DIST)/*.whl; \
+	"$$scratch/venv/bin/python" -m pip install --quiet $(WHEELHOUSE)/*.whl; \
+	"$$scratch/venv/bin/python" -c 'import importlib.metadata as m, sys; \
+	    d = m.distribution("tesmar_math"); \
+	    sys.exit(d.metadata["License-Expression"] != "MIT" \
+	             or d.read_text("licenses/LICENSE") != open(sys.argv[1]).read())' \
+	    $(abspath LICENSE) || { echo "release-check: the wheel lacks its license" >&2; exit 1; }; \
 	cd "$$scratch"; \
 	$(abspath $(PY)) -m mypy --strict --no-incremental \
 	    --python-executable "$$scratch/venv/bin/python" $(abspath examples/typing_demo.py); \
 	"$$scratch/venv/bin/python" $(abspath examples/tour.py) >/dev/null; \
-	echo "release-check: $$(cd $(abspath $(DIST)) && ls) install, type-check and run the tour"
+	echo "release-check: $$(cd $(abspath $(DIST)) && ls *.tar.gz) and" \
+	    "$$(cd $(abspath $(WHEELHOUSE)) && ls) carry LICENSE; the wheel installs," \
+	    "type-checks and runs the tour"
 
 clean:
 	rm -rf $(BUILD) $(VENV)

@@ -37,6 +37,7 @@ from matplotlib.axes import Axes  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 from matplotlib.lines import Line2D  # noqa: E402
 from matplotlib.patches import Patch  # noqa: E402
+from matplotlib.ticker import NullFormatter  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "bench"))
@@ -106,9 +107,9 @@ def accuracy_data(count: int) -> dict[str, dict[str, list[float | None]]]:
 
 
 def plot_lines(axes: Axes, lines: dict[str, list[float | None]], labels: dict[str, str]) -> None:
-    for colour, (key, values) in zip(COLOURS, lines.items()):
+    for colour, (key, values) in zip(COLOURS, lines.items(), strict=False):
         # A raising call (tan, terms=0) leaves a gap; an exact result sits on the floor.
-        points = [(n, max(v, 0.3)) for n, v in zip(TERMS, values) if v is not None]
+        points = [(n, max(v, 0.3)) for n, v in zip(TERMS, values, strict=True) if v is not None]
         axes.plot(
             [n for n, _ in points],
             [v for _, v in points],
@@ -154,7 +155,7 @@ def accuracy_figure(data: dict[str, dict[str, list[float | None]]], path: Path) 
     dress_terms_axis(near)
 
     plot_lines(far, data["far"], {key: "_" + key for key in data["far"]})  # labelled in place
-    for colour, key in zip(COLOURS, data["far"]):
+    for colour, key in zip(COLOURS, data["far"], strict=False):
         floor = float(key) * 1e-16 / ULP_OF_ONE
         far.axhline(floor, color=colour, linestyle=":", linewidth=1)
         exponent = round(math.log10(float(key)))
@@ -229,42 +230,38 @@ def speed_figure(data: dict[str, Any], path: Path) -> None:
     ratios = [p[ratio_key] for p in pairs]
     targets = [p["target"] for p in pairs]
     rows = range(len(pairs))
-    figure, axes = plt.subplots(figsize=(9, 0.36 * len(pairs) + 1.7), layout="constrained")
+    figure, axes = plt.subplots(figsize=(10, 0.3 * len(pairs) + 1.9), layout="constrained")
     meets, misses = "#4c8bc4", "#e07b39"
+    # Ratios on a logarithmic axis: twice as fast and twice as slow lie
+    # equally far from 1, and ratios from a tenth to several all stay legible.
+    low = min(*ratios, *targets) / 1.5
+    high = max(*ratios, *targets) * 1.6
+    axes.set_xscale("log")
+    axes.set_xlim(low, high)
     axes.barh(
         rows,
-        ratios,
+        [ratio - low for ratio in ratios],
+        left=low,
         height=0.66,
-        color=[meets if r <= t else misses for r, t in zip(ratios, targets)],
+        color=[meets if r <= t else misses for r, t in zip(ratios, targets, strict=True)],
     )
-    for row, ratio, target in zip(rows, ratios, targets):
-        # Inside the bar's end, unless the target's mark would cover it there.
-        inside = not ratio - 0.12 < target < ratio
-        axes.text(
-            ratio + (-0.015 if inside else 0.015),
-            row,
-            f"{ratio:.2f}",
-            va="center",
-            ha="right" if inside else "left",
-            fontsize=8.5,
-            fontweight="bold",
-            color="white" if inside else "black",
-        )
     axes.plot(
         targets,
         rows,
         linestyle="none",
         marker="|",
-        markersize=15,
+        markersize=13,
         markeredgewidth=2.5,
         color="black",
     )
     axes.axvline(1.0, color="0.3", linewidth=1)
-    axes.set_yticks(list(rows), [p["name"] for p in pairs], fontsize=9, family="monospace")
+    axes.set_yticks(list(rows), [p["name"] for p in pairs], fontsize=8.5, family="monospace")
     axes.set_ylim(-0.6, len(pairs) - 0.4)
-    axes.set_xlim(0, max(max(ratios), max(targets)) * 1.05)
+    ticks = [t for t in (0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 20) if low <= t <= high]
+    axes.set_xticks(ticks, [f"{t:g}" for t in ticks])
+    axes.xaxis.set_minor_formatter(NullFormatter())
     what = "time" if ratio_key == "time_ratio" else "instructions"
-    axes.set_xlabel(f"tesmar {what} / anchor {what}: shorter is faster")
+    axes.set_xlabel(f"tesmar {what} / anchor {what} (logarithmic): shorter is faster")
     axes.grid(True, axis="x", color="0.9")
     axes.set_axisbelow(True)
     handles = [
@@ -287,10 +284,46 @@ def speed_figure(data: dict[str, Any], path: Path) -> None:
     cpu = environment["cpu"].replace("(R)", "").replace("(TM)", "")
     rounds = f"median of {data['rounds']} interleaved rounds, " if data["rounds"] else ""
     figure.suptitle(
-        f"tesmar_math against the standard library\n{rounds}{cpu}, {environment['python']}",
+        "tesmar_math against the standard library and numpy\n"
+        f"{rounds}{cpu}, {environment['python']}",
         fontsize=10,
     )
+    label_bars(figure, axes, rows, ratios, targets)
     save(figure, path)
+
+
+def label_bars(
+    figure: Figure, axes: Axes, rows: range, ratios: list[float], targets: list[float]
+) -> None:
+    """Each bar's ratio, inside its end where it fits clear of the target's
+    mark, else just right of the bar (and of the mark, if that is in the way).
+    Widths are measured on the drawn figure, so no label crosses the axis."""
+    figure.canvas.draw()  # fixes the layout, so that display sizes hold
+    to_data = axes.transData.inverted()
+
+    def span(x: float, width_px: float) -> float:
+        """The data x that lies width_px display pixels right of x."""
+        start = axes.transData.transform((x, 0))[0]
+        return float(to_data.transform((start + width_px, 0))[0])
+
+    low = axes.get_xlim()[0]
+    style = {"va": "center", "fontsize": 8, "fontweight": "bold"}
+    for row, ratio, target in zip(rows, ratios, targets, strict=True):
+        text = axes.text(ratio, row, f"{ratio:.2f}", **style)
+        width = text.get_window_extent().width
+        text.remove()
+        pad = 4.0  # pixels
+        mark = 5.0  # half the target mark's width, in pixels
+        # Inside: the label spans [start, ratio - pad] and needs the bar under it.
+        start = span(ratio, -(width + pad))
+        if start > span(low, pad) and not span(start, -mark) < target < span(ratio, mark):
+            axes.text(span(ratio, -pad), row, f"{ratio:.2f}", ha="right", color="white", **style)
+            continue
+        # Outside: past the bar's end, or past the mark when the label would cover it.
+        x = span(ratio, pad)
+        if span(ratio, -mark) <= target < span(x, width + mark):
+            x = span(max(ratio, target), mark + pad)
+        axes.text(x, row, f"{ratio:.2f}", ha="left", color="black", **style)
 
 
 def save(figure: Figure, path: Path) -> None:
