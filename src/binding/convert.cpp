@@ -18,42 +18,37 @@ namespace {
 // reserve more than this before items arrive.
 constexpr Py_ssize_t max_reserved_hint = 65536;
 
-// Whether the loop over user data at step `i` should poll for signals, and
-// the poll's answer: false when a handler raised.
-template <class T>
-bool poll_due(std::size_t i) noexcept
-{
-    return i % Items<T>::poll_interval != 0 || i == 0 || poll_signals();
-}
-
-// An exact list or tuple is read by index, checking the live size at every
-// step and holding each item across a conversion that may run Python code:
+// An exact list or tuple is read by index, holding each item across a
+// conversion that may run Python code and then rereading the live size:
 // exactly what their iterators do, without the iterator. Exact floats and
-// ints run no code, so they need no reference of their own. The poll comes
-// before an item is fetched, never while one is borrowed.
+// ints run no code, so they need no reference of their own and leave the
+// size as it was. Polls come between chunks, before an item is fetched,
+// never while one is borrowed.
 template <class T, bool IsList, class Convert>
 Expected<std::vector<T>> read_by_index(PyObject *object, Convert convert_item)
 {
+    constexpr auto interval = static_cast<Py_ssize_t>(Items<T>::poll_interval);
     std::vector<T> items;
     items.reserve(static_cast<std::size_t>(Py_SIZE(object)));
-    for (Py_ssize_t i = 0; i < Py_SIZE(object); ++i) {
-        if (!poll_due<T>(static_cast<std::size_t>(i))) [[unlikely]] {
+    Py_ssize_t i = 0;
+    while (i < Py_SIZE(object)) {
+        if (i != 0 && !poll_signals()) [[unlikely]] {
             return std::unexpected(Error::fetch());
         }
-        if (i >= Py_SIZE(object)) {
-            break;  // the handler shortened the list
-        }
-        PyObject *item = IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
-        T value{};
-        if (!read_exact(item, value)) [[unlikely]] {
-            Owned held = Owned::borrow(item);
-            auto converted = convert_item(item);
-            if (!converted) {
-                return std::unexpected(std::move(converted.error()));
+        for (Py_ssize_t end = std::min(i + interval, Py_SIZE(object)); i < end; ++i) {
+            PyObject *item = IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
+            T value{};
+            if (!read_exact(item, value)) [[unlikely]] {
+                Owned held = Owned::borrow(item);
+                auto converted = convert_item(item);
+                if (!converted) {
+                    return std::unexpected(std::move(converted.error()));
+                }
+                value = *converted;
+                end = std::min(end, Py_SIZE(object));
             }
-            value = *converted;
+            items.push_back(value);
         }
-        items.push_back(value);
     }
     return items;
 }
@@ -76,8 +71,9 @@ Expected<std::vector<T>> read_by_iteration(PyObject *object, Convert convert_ite
     if (!iterator) {
         return std::unexpected(Error::fetch());
     }
-    for (std::size_t i = 0;; ++i) {
-        if (!poll_due<T>(i)) [[unlikely]] {
+    for (std::size_t i = 1;; ++i) {
+        // Iteration runs Python code anyway: one test an item is nothing.
+        if (i % Items<T>::poll_interval == 0 && !poll_signals()) [[unlikely]] {
             return std::unexpected(Error::fetch());
         }
         Owned item = Owned::steal(PyIter_Next(iterator.get()));
