@@ -68,7 +68,7 @@ heights = st.integers(-3, 3000) | st.sampled_from(FAR)
 @given(b=bases, h=heights)
 @examples((math.nan, 0), (math.inf, 1), (2.0, 4), (3.0, 3), (2.0, 5), (-2.0, 3), (1.44, 245))
 @examples((0.01, 55), (0.01, 2**62 + 1), (0.066, 2**62 + 1), (0.05, 2**62), (-1.0, 2**63 - 1))
-@examples((2.0, 2**62))
+@examples((2.0, 2**62), (3.0, 2), (-0.5, 2))
 def test_tetration_is_the_plain_loop(b, h):
     want = tower(b, h)
     assume(want is not None)  # no repeat within reach of the oracle
