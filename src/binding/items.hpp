@@ -189,7 +189,7 @@ private:
             at = box + boxes_.value_offset;
         }
         std::memcpy(&raw, at, sizeof raw);
-        if constexpr (checked<F> && F == ItemFormat::u64) {
+        if constexpr (F == ItemFormat::u64 && checked<F>) {  // an integer list
             if (raw > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
                 return false;
             }
