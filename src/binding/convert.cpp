@@ -1,61 +1,103 @@
 #include "binding/convert.hpp"
 
+#include "binding/kinds.hpp"
+
+#include "binding/texts.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <limits>
 #include <optional>
-#include <string>
 #include <string_view>
 #include <type_traits>
-#include <utility>
 
 namespace tesmar {
 namespace {
+
+// Runs the Python handlers of pending signals (in the main thread only);
+// false when one raised, its exception pending.
+bool run_signal_handlers() noexcept { return PyErr_CheckSignals() == 0; }
 
 // A sequence's length is only a hint: a lying __len__ must not make us
 // reserve more than this before items arrive.
 constexpr Py_ssize_t max_reserved_hint = 65536;
 
-// An exact list or tuple is read by index, holding each item across a
-// conversion that may run Python code and then rereading the live size:
-// exactly what their iterators do, without the iterator. Exact floats and
-// ints run no code, so they need no reference of their own and leave the
-// size as it was. Polls come between chunks, before an item is fetched,
-// never while one is borrowed.
-template <class T, bool IsList, class Convert>
-Expected<std::vector<T>> read_by_index(PyObject *object, Convert convert_item)
+template <class T>
+bool to_native(PyObject *object, T &value) noexcept
 {
-    constexpr auto interval = static_cast<Py_ssize_t>(Items<T>::poll_interval);
-    std::vector<T> items;
-    items.reserve(static_cast<std::size_t>(Py_SIZE(object)));
-    Py_ssize_t i = 0;
-    while (i < Py_SIZE(object)) {
-        if (i != 0 && !poll_signals()) [[unlikely]] {
-            return std::unexpected(Error::fetch());
-        }
-        for (Py_ssize_t end = std::min(i + interval, Py_SIZE(object)); i < end; ++i) {
-            PyObject *item = IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
-            T value{};
-            if (!read_exact(item, value)) [[unlikely]] {
-                Owned held = Owned::borrow(item);
-                auto converted = convert_item(item);
-                if (!converted) {
-                    return std::unexpected(std::move(converted.error()));
-                }
-                value = *converted;
-                end = std::min(end, Py_SIZE(object));
-            }
-            items.push_back(value);
-        }
+    if constexpr (std::is_same_v<T, double>) {
+        return to_real(object, value);
     }
-    return items;
+    else {
+        return to_signed(object, value);
+    }
 }
 
-template <class T, class Convert>
-Expected<std::vector<T>> read_by_iteration(PyObject *object, Convert convert_item)
+// The items of an exact list or tuple as they stand.
+template <bool IsList>
+Boxes boxes_of(const void *list) noexcept
 {
-    std::vector<T> items;
+    auto *object = static_cast<PyObject *>(const_cast<void *>(list));
+    PyObject *const *items = IsList ? reinterpret_cast<PyListObject *>(object)->ob_item
+                                    : reinterpret_cast<PyTupleObject *>(object)->ob_item;
+    return {reinterpret_cast<const std::byte *>(items), static_cast<std::size_t>(Py_SIZE(object))};
+}
+
+// A live list's reader. Each item is fetched as the list stands then and
+// held across a conversion that may run Python code; exact floats and ints
+// run none and need no reference of their own. Polls come before an item is
+// fetched, never while one is borrowed.
+template <class T, bool IsList>
+std::size_t read_live(const void *list, std::size_t first, T *out, std::size_t capacity,
+                      Stop *stop) noexcept
+{
+    auto *object = static_cast<PyObject *>(const_cast<void *>(list));
+    auto within = [&](std::size_t i) { return std::cmp_less(i, Py_SIZE(object)); };
+    std::size_t count = 0;
+    for (std::size_t i = first; count < capacity && within(i); ++i) {
+        if (i % Items<T>::poll_interval == 0 && i != 0) {
+            if (!run_signal_handlers()) [[unlikely]] {
+                *stop = Stop::handler_raised;
+                return count;
+            }
+            if (!within(i)) {
+                break;  // a handler shortened the list
+            }
+        }
+        PyObject *item = IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
+        if constexpr (std::is_same_v<T, double>) {
+            if (count != 0 && PyFloat_CheckExact(item)) {
+                break;  // the walk reads exact floats where they lie
+            }
+        }
+        T value{};
+        if (!read_exact(item, value)) {
+            Owned held = Owned::borrow(item);
+            if (!to_native(item, value)) {
+                *stop = Stop::conversion_raised;
+                return count;
+            }
+        }
+        out[count++] = value;
+    }
+    return count;
+}
+
+template <class T>
+LiveList<T> live_list(PyObject *object) noexcept
+{
+    constexpr BoxLayout floats{&PyFloat_Type, offsetof(PyObject, ob_type),
+                               offsetof(PyFloatObject, ob_fval)};
+    if (PyList_CheckExact(object)) {
+        return {object, boxes_of<true>, read_live<T, true>, floats};
+    }
+    return {object, boxes_of<false>, read_live<T, false>, floats};
+}
+
+template <class T>
+bool read_by_iteration(PyObject *object, std::vector<T> &items)
+{
     Py_ssize_t hint = PySequence_Size(object);
     if (hint >= 0) {
         items.reserve(static_cast<std::size_t>(std::min(hint, max_reserved_hint)));
@@ -64,31 +106,28 @@ Expected<std::vector<T>> read_by_iteration(PyObject *object, Convert convert_ite
         PyErr_Clear();  // a failing __len__ only costs the hint
     }
     else {
-        return std::unexpected(Error::fetch());  // KeyboardInterrupt, SystemExit
+        return false;  // KeyboardInterrupt, SystemExit
     }
     Owned iterator = Owned::steal(PyObject_GetIter(object));
     if (!iterator) {
-        return std::unexpected(Error::fetch());
+        return false;
     }
     for (std::size_t i = 1;; ++i) {
         // Iteration runs Python code anyway: one test an item is nothing.
-        if (i % Items<T>::poll_interval == 0 && !poll_signals()) [[unlikely]] {
-            return std::unexpected(Error::fetch());
+        if (i % Items<T>::poll_interval == 0 && !run_signal_handlers()) [[unlikely]] {
+            return false;
         }
         Owned item = Owned::steal(PyIter_Next(iterator.get()));
         if (!item) {
             break;
         }
-        auto value = convert_item(item.get());
-        if (!value) {
-            return std::unexpected(std::move(value.error()));
+        T value{};
+        if (!to_native(item.get(), value)) {
+            return false;
         }
-        items.push_back(*value);
+        items.push_back(value);
     }
-    if (PyErr_Occurred() != nullptr) {
-        return std::unexpected(Error::fetch());
-    }
-    return items;
+    return PyErr_Occurred() == nullptr;
 }
 
 // The objects whose iteration yields exactly the items of their own buffer:
@@ -178,7 +217,7 @@ std::optional<ItemFormat> item_format(const Py_buffer &view) noexcept
 // signed range is found as it is read); otherwise nothing, and iteration
 // reads the object.
 template <class T>
-Expected<std::optional<ListItems<T>>> read_in_place(PyObject *object)
+Result<std::optional<ListArgument<T>>> read_in_place(PyObject *object, Stop *stop)
 {
     if (!iterates_its_buffer(object)) {
         return std::nullopt;
@@ -187,7 +226,7 @@ Expected<std::optional<ListItems<T>>> read_in_place(PyObject *object)
     if (!buffer) {
         // Iteration raises what applies (a released memoryview, say).
         if (PyErr_ExceptionMatches(PyExc_Exception) == 0) {
-            return std::unexpected(Error::fetch());
+            return unexpected_pending();
         }
         PyErr_Clear();
         return std::nullopt;
@@ -199,72 +238,43 @@ Expected<std::optional<ListItems<T>>> read_in_place(PyObject *object)
         return std::nullopt;
     }
     Items<T> items(static_cast<const std::byte *>(view.buf), view.strides[0],
-                   static_cast<std::size_t>(view.shape[0]), *format, poll_signals);
-    return ListItems<T>(std::move(buffer), items);
+                   static_cast<std::size_t>(view.shape[0]), *format, signal_poll(stop), stop);
+    return ListArgument<T>(std::move(buffer), items);
 }
 
-// An exact list or tuple, the most common number list, is folded where its
-// floats lie; an item that is not an exact float sends it back to be
-// converted. No Python code runs before the computation (a list argument is
-// the last one converted), so nothing can change it meanwhile.
-std::optional<ListItems<double>> read_boxed(PyObject *object) noexcept
-{
-    const bool list = PyList_CheckExact(object);
-    if (!list && !PyTuple_CheckExact(object)) {
-        return std::nullopt;
-    }
-    PyObject *const *items = list ? reinterpret_cast<PyListObject *>(object)->ob_item
-                                  : reinterpret_cast<PyTupleObject *>(object)->ob_item;
-    constexpr BoxLayout floats{&PyFloat_Type, offsetof(PyObject, ob_type),
-                               offsetof(PyFloatObject, ob_fval)};
-    return ListItems<double>(Items<double>(reinterpret_cast<const std::byte *>(items),
-                                           static_cast<std::size_t>(Py_SIZE(object)), floats));
-}
-
-template <class T, class Convert>
-Expected<ListItems<T>> to_list(PyObject *object, ListRoute route, Convert convert_item)
+// Where a list argument's items are read is settled here: an exact list or
+// tuple as it stands while the computation walks it, a buffer of native
+// numbers in its memory, any other sequence converted by iteration first.
+template <class T>
+Result<ListArgument<T>> to_list(PyObject *object, Stop *stop)
 {
     if (PyUnicode_Check(object)) {
-        return std::unexpected(Error::make(PyExc_TypeError, "Can't extract `str` to `Vec`"));
+        return unexpected_raise(PyExc_TypeError, std::string(texts::str_is_not_a_list));
     }
     if (!PySequence_Check(object)) {
-        return std::unexpected(Error::make(PyExc_TypeError, "'" + qualified_type_name(object) +
-                                                                "' object cannot be converted "
-                                                                "to 'Sequence'"));
+        return unexpected_raise(PyExc_TypeError,
+                                fill(texts::not_a_sequence, qualified_type_name(object)));
     }
-    if constexpr (std::is_same_v<T, double>) {
-        if (route == ListRoute::in_place) {
-            if (auto boxed = read_boxed(object)) {
-                return std::move(*boxed);
-            }
-        }
+    if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
+        return ListArgument<T>(Items<T>(live_list<T>(object), stop));
     }
-    Expected<std::vector<T>> converted;
-    if (PyList_CheckExact(object)) {
-        converted = read_by_index<T, true>(object, convert_item);
+    auto in_place = read_in_place<T>(object, stop);
+    if (!in_place) {
+        return std::unexpected(std::move(in_place.error()));
     }
-    else if (PyTuple_CheckExact(object)) {
-        converted = read_by_index<T, false>(object, convert_item);
+    if (*in_place) {
+        return std::move(**in_place);
     }
-    else {
-        if (route == ListRoute::in_place) {
-            auto in_place = read_in_place<T>(object);
-            if (!in_place) {
-                return std::unexpected(std::move(in_place.error()));
-            }
-            if (*in_place) {
-                return std::move(**in_place);
-            }
-        }
-        converted = read_by_iteration<T>(object, convert_item);
+    std::vector<T> converted;
+    if (!read_by_iteration<T>(object, converted)) {
+        return unexpected_pending();
     }
-    if (!converted) {
-        return std::unexpected(std::move(converted.error()));
-    }
-    return ListItems<T>(std::move(*converted));
+    return ListArgument<T>(std::move(converted), signal_poll(stop), stop);
 }
 
 }  // namespace
+
+SignalPoll signal_poll(Stop *stop) noexcept { return {run_signal_handlers, stop}; }
 
 std::string qualified_type_name(PyObject *object)
 {
@@ -273,63 +283,66 @@ std::string qualified_type_name(PyObject *object)
     const char *text = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
     if (text == nullptr) {
         PyErr_Clear();
-        return "<failed to extract type name>";
+        return std::string(texts::unnamed_type);
     }
     return {text, static_cast<std::size_t>(size)};
 }
 
-Expected<std::int64_t> to_signed(PyObject *object)
+bool to_real(PyObject *object, double &value) noexcept
+{
+    value = PyFloat_AsDouble(object);
+    return value != -1.0 || PyErr_Occurred() == nullptr;
+}
+
+bool to_signed(PyObject *object, std::int64_t &value) noexcept
 {
     if (PyLong_CheckExact(object)) [[likely]] {
         // Cheaper than PyLong_AsLongLong for several-digit ints; on overflow
         // the call below raises CPython's own OverflowError.
         int overflow = 0;
-        long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+        const long long exact = PyLong_AsLongLongAndOverflow(object, &overflow);
         if (overflow == 0) {
-            return static_cast<std::int64_t>(value);
+            value = static_cast<std::int64_t>(exact);
+            return true;
         }
     }
-    long long value = PyLong_AsLongLong(object);
-    if (value == -1 && PyErr_Occurred() != nullptr) {
-        return std::unexpected(Error::fetch());
-    }
-    return static_cast<std::int64_t>(value);
+    const long long converted = PyLong_AsLongLong(object);
+    value = static_cast<std::int64_t>(converted);
+    return converted != -1 || PyErr_Occurred() == nullptr;
 }
 
-Expected<std::uint64_t> to_unsigned(PyObject *object)
+bool to_unsigned(PyObject *object, std::uint64_t &value) noexcept
 {
     Owned index;
     if (!PyLong_Check(object)) {
         index = Owned::steal(PyNumber_Index(object));
         if (!index) {
-            return std::unexpected(Error::fetch());
+            return false;
         }
         object = index.get();
     }
-    unsigned long long value = PyLong_AsUnsignedLongLong(object);
-    if (value == std::numeric_limits<unsigned long long>::max() && PyErr_Occurred() != nullptr) {
-        return std::unexpected(Error::fetch());
-    }
-    return static_cast<std::uint64_t>(value);
+    const unsigned long long converted = PyLong_AsUnsignedLongLong(object);
+    value = static_cast<std::uint64_t>(converted);
+    return converted != std::numeric_limits<unsigned long long>::max() || PyErr_Occurred() == nullptr;
 }
 
-Expected<ListItems<double>> to_number_list(PyObject *object, ListRoute route)
+Result<ListArgument<double>> to_number_list(PyObject *object, Stop *stop)
 {
-    return to_list<double>(object, route, to_real);
+    return to_list<double>(object, stop);
 }
 
-Expected<ListItems<std::int64_t>> to_integer_list(PyObject *object, ListRoute route)
+Result<ListArgument<std::int64_t>> to_integer_list(PyObject *object, Stop *stop)
 {
-    return to_list<std::int64_t>(object, route, to_signed);
+    return to_list<std::int64_t>(object, stop);
 }
 
-Owned to_python(int128 value)
+Owned ResultKind<int128>::to_python(int128 value)
 {
     if (value >= std::numeric_limits<std::int64_t>::min() &&
         value <= std::numeric_limits<std::int64_t>::max()) {
-        return to_python(static_cast<std::int64_t>(value));
+        return ResultKind<std::int64_t>::to_python(static_cast<std::int64_t>(value));
     }
-    return checked(PyLong_FromNativeBytes(&value, sizeof value, Py_ASNATIVEBYTES_NATIVE_ENDIAN));
+    return infallible(PyLong_FromNativeBytes(&value, sizeof value, Py_ASNATIVEBYTES_NATIVE_ENDIAN));
 }
 
 }  // namespace tesmar

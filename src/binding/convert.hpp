@@ -1,32 +1,17 @@
-// Parameter kinds (argument object to native value) and result kinds
+// Converting arguments (argument object to native value) and results
 // (native value to Python object).
 #pragma once
 
-#include "binding/error.hpp"
+#include "binding/failure.hpp"
 #include "binding/items.hpp"
 #include "binding/numeric.hpp"
-#include "binding/signals.hpp"
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace tesmar {
-
-// Real argument: an exact float is read without any call.
-[[nodiscard]] inline Expected<double> to_real(PyObject *object)
-{
-    if (PyFloat_CheckExact(object)) [[likely]] {
-        return PyFloat_AS_DOUBLE(object);
-    }
-    double value = PyFloat_AsDouble(object);
-    if (value == -1.0 && PyErr_Occurred() != nullptr) {
-        return std::unexpected(Error::fetch());
-    }
-    return value;
-}
 
 // Exact floats and one-digit exact ints: read without any call, converted
 // exactly, no Python code run, no failure possible. Anything else is left
@@ -87,25 +72,32 @@ namespace tesmar {
     return true;
 }
 
+// The full conversions of a real, a signed and an unsigned argument, as
+// CPython's __float__ and __index__ protocols give them; false leaves
+// CPython's exception pending.
+[[nodiscard]] bool to_real(PyObject *object, double &value) noexcept;
+[[nodiscard]] bool to_signed(PyObject *object, std::int64_t &value) noexcept;
+[[nodiscard]] bool to_unsigned(PyObject *object, std::uint64_t &value) noexcept;
+
 // The __qualname__ of the object's type, for messages.
 [[nodiscard]] std::string qualified_type_name(PyObject *object);
 
-[[nodiscard]] Expected<std::int64_t> to_signed(PyObject *object);
-[[nodiscard]] Expected<std::uint64_t> to_unsigned(PyObject *object);
-// The items of a list argument and what keeps them alive for the call: the
-// buffer they lie in, the vector they were converted into, or the argument
-// itself (an exact list of floats, which nothing can change before the
-// computation: a list parameter is converted last).
+// A list argument's items and what keeps them alive for the call: the
+// buffer they lie in, the vector they were converted into, or nothing of
+// its own (an exact list or tuple, which the caller keeps alive).
 template <class T>
-class ListItems {
+class ListArgument {
 public:
-    ListItems() = default;
-    explicit ListItems(std::vector<T> converted)
-        : converted_(std::move(converted)), items_(std::span<const T>(converted_), poll_signals)
+    ListArgument() = default;
+    ListArgument(std::vector<T> converted, SignalPoll poll, Stop *stop)
+        : converted_(std::move(converted)),
+          items_(reinterpret_cast<const std::byte *>(converted_.data()), sizeof(T),
+                 converted_.size(), std::is_same_v<T, double> ? ItemFormat::f64 : ItemFormat::i64,
+                 poll, stop)
     {
     }
-    ListItems(HeldBuffer buffer, Items<T> items) : buffer_(std::move(buffer)), items_(items) {}
-    explicit ListItems(Items<T> items) : items_(items) {}
+    ListArgument(HeldBuffer buffer, Items<T> items) : buffer_(std::move(buffer)), items_(items) {}
+    explicit ListArgument(Items<T> items) : items_(items) {}
 
     // Moving keeps the items where they are: a vector's move keeps its
     // storage, and a buffer's memory stays with its exporter.
@@ -117,32 +109,12 @@ private:
     Items<T> items_;
 };
 
-// How a list argument is read: where its items lie when that gives what
-// converting them would, or always converted through Python (the second
-// try, after the items could not be read where they lie).
-enum class ListRoute {
-    in_place,
-    converted,
-};
+// A number list and an integer list: a sequence other than str. Reading a
+// live list or a run stops the computation through `stop`.
+[[nodiscard]] Result<ListArgument<double>> to_number_list(PyObject *object, Stop *stop);
+[[nodiscard]] Result<ListArgument<std::int64_t>> to_integer_list(PyObject *object, Stop *stop);
 
-[[nodiscard]] Expected<ListItems<double>> to_number_list(PyObject *object, ListRoute route);
-[[nodiscard]] Expected<ListItems<std::int64_t>> to_integer_list(PyObject *object, ListRoute route);
-
-// Result kinds. Failing to make the object is an internal failure.
-[[nodiscard]] inline Owned to_python(double value) { return checked(PyFloat_FromDouble(value)); }
-[[nodiscard]] inline Owned to_python(bool value)
-{
-    return Owned::borrow(value ? Py_True : Py_False);
-}
-[[nodiscard]] inline Owned to_python(std::int64_t value)
-{
-    return checked(PyLong_FromLongLong(value));
-}
-[[nodiscard]] inline Owned to_python(std::int32_t value) { return checked(PyLong_FromLong(value)); }
-[[nodiscard]] inline Owned to_python(std::uint64_t value)
-{
-    return checked(PyLong_FromUnsignedLongLong(value));
-}
-[[nodiscard]] Owned to_python(int128 value);
+// The signal poll of a call whose stop is `stop`.
+[[nodiscard]] SignalPoll signal_poll(Stop *stop) noexcept;
 
 }  // namespace tesmar

@@ -1,40 +1,38 @@
-// The binding frame: every C entry point runs its body through `guarded`,
-// and the entries of module functions and methods are stamped out from one
-// set of templates over a `Call`, which says how a callable reaches its
+// The binding frame: every C entry point runs its call through one path.
+// Bind the arguments to their slots, take the receiver (methods), convert
+// each argument by its kind, run the computation, write back (methods),
+// convert the result; any failure on the way is raised by raise_failure, and
+// anything thrown by raise_thrown. The entries are stamped out from one set
+// of templates over a `Call`, which says how a callable reaches its
 // computation (FunctionCall below; the class adds MethodCall).
 #pragma once
 
 #include "binding/kinds.hpp"
 #include "binding/params.hpp"
 
-#include <array>
 #include <cstdint>
-#include <new>
+#include <limits>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
 
 namespace tesmar {
 
-// Runs a body that yields a result object or an error value. No C++
-// exception leaves this function. Memory running out (a list too long to
-// hold, say) is MemoryError, as in Python itself; any other exception is an
-// internal failure.
-template <class Body>
-PyObject *guarded(Body &&body) noexcept
+// Runs a call that yields its result object or a failure. No C++ exception
+// leaves this function.
+template <class Call>
+[[gnu::always_inline]] inline PyObject *guarded(Call &&call) noexcept
 {
     try {
-        Expected<Owned> result = std::forward<Body>(body)();
+        Result<Owned> result = std::forward<Call>(call)();
         if (result) [[likely]] {
             return result->release();
         }
-        std::move(result.error()).raise();
-    }
-    catch (const std::bad_alloc &) {
-        PyErr_NoMemory();
+        raise_failure(std::move(result.error()));
     }
     catch (...) {
-        raise_panic(std::current_exception());
+        raise_thrown(std::current_exception());
     }
     return nullptr;
 }
@@ -65,285 +63,253 @@ struct Unwrapped<Outcome<T>> {
     using type = T;
 };
 
-// Turns a computation's result (a value or an Outcome) into a plain value
-// or an error value.
-template <class R>
-Expected<typename Unwrapped<R>::type> unwrap(R result)
+// The first values of a computation: all but a trailing SignalPoll, which
+// the binding passes and never binds.
+template <class Tuple, class Indices>
+struct Leading;
+template <class Tuple, std::size_t... I>
+struct Leading<Tuple, std::index_sequence<I...>> {
+    using type = std::tuple<std::tuple_element_t<I, Tuple>...>;
+};
+
+template <class Tuple>
+struct WithoutPoll {
+    using type = Tuple;
+    static constexpr bool polls = false;
+};
+template <class... A>
+    requires(sizeof...(A) > 0 &&
+             std::is_same_v<std::tuple_element_t<sizeof...(A) - 1, std::tuple<A...>>, SignalPoll>)
+struct WithoutPoll<std::tuple<A...>> {
+    using type = typename Leading<std::tuple<A...>, std::make_index_sequence<sizeof...(A) - 1>>::type;
+    static constexpr bool polls = true;
+};
+
+// Why the binding cannot serve a declaration; the build stops naming the
+// callable and the reason.
+enum class Refusal : std::uint8_t {
+    none,
+    a_required_parameter_follows_an_optional_one,
+    two_parameters_share_a_name,
+    the_computation_does_not_take_one_value_per_bound_parameter,
+    the_stored_number_is_not_the_computations_first_value_a_double,
+    a_parameter_type_has_no_parameter_kind,
+    a_default_is_not_a_value_of_its_parameters_type,
+    a_list_parameter_is_not_the_last_parameter,
+    the_result_type_has_no_result_kind,
+    a_stored_result_is_not_a_real_number,
+};
+
+// Whether `value` is a value of T that a text signature can show.
+template <class T>
+constexpr bool default_fits(const Default &value)
 {
-    if constexpr (IsOutcome<R>::value) {
-        if (!result) {
-            return std::unexpected(Error::from(result.error()));
+    if constexpr (std::is_same_v<T, double>) {
+        constexpr int128 exact_limit = int128{1} << 53U;  // every integer up to it is a double
+        if (value.form == Default::Form::integer) {
+            return value.integer >= -exact_limit && value.integer <= exact_limit;
         }
-        return *result;
+        const double x = value.real;
+        return x == x && x - x == 0.0;  // finite: inf and nan are no Python literals
+    }
+    else if constexpr (std::is_integral_v<T>) {
+        return value.form == Default::Form::integer &&
+               value.integer >= static_cast<int128>(std::numeric_limits<T>::min()) &&
+               value.integer <= static_cast<int128>(std::numeric_limits<T>::max());
     }
     else {
-        return result;
+        return false;  // lists have no defaults
     }
 }
 
-// Whether a kind that must be converted last (see ListParam) stands last.
-template <class... A>
-consteval bool converted_last_stands_last()
+// What the binding refuses of parameter I of P, bound to a value of type T.
+template <auto P, class T, std::size_t I>
+consteval Refusal parameter_refusal()
 {
-    const std::array<bool, sizeof...(A)> last{ConvertedLast<A>...};
-    for (std::size_t i = 0; i + 1 < last.size(); ++i) {
-        if (last[i]) {
-            return false;
-        }
+    if constexpr (!HasParameterKind<T>) {
+        return Refusal::a_parameter_type_has_no_parameter_kind;
     }
-    return true;
+    else {
+        const Parameter &parameter = P.parameters[I];
+        if (parameter.optional() && !default_fits<T>(parameter.default_value)) {
+            return Refusal::a_default_is_not_a_value_of_its_parameters_type;
+        }
+        if (ParameterKind<T>::is_list && I + 1 != P.count) {
+            return Refusal::a_list_parameter_is_not_the_last_parameter;
+        }
+        return Refusal::none;
+    }
 }
 
-// The arguments a callable binds, of the kinds `A...` in the order of `P`.
-template <Signature P, class... A>
-struct Arguments {
-    static_assert(sizeof...(A) == P.count, "the computation takes one value per parameter");
-    static_assert(converted_last_stands_last<A...>(), "a list parameter is the last parameter");
-
-    using Values = std::tuple<typename ArgumentKind<A>::Holder...>;
-    static constexpr bool all_fast = (HasFastForm<A> && ...);
-
-    // Every value before the call's arguments are read: an optional
-    // parameter's default, nothing for a required one.
-    static Values initial()
-    {
-        return [&]<std::size_t... I>(std::index_sequence<I...>) {
-            return Values{start<I>()...};
-        }(std::index_sequence_for<A...>{});
-    }
-
-    // Reads every given positional argument by its fast form; false when
-    // one has none, and the general path starts the call over.
-    static bool read_fast(PyObject *const *args, std::size_t given, Values &values) noexcept
-    {
-        return [&]<std::size_t... I>(std::index_sequence<I...>) {
-            return ((I >= given || ArgumentKind<A>::read_fast(args[I], std::get<I>(values))) &&
-                    ...);
-        }(std::index_sequence_for<A...>{});
-    }
-
-    // The same for a call with keywords, when binding needs no message.
-    static bool read_fast_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                                   Values &values) noexcept
-    {
-        Slots slots;
-        return bind_plain<P>(args, nargs, kwnames, slots) &&
-               [&]<std::size_t... I>(std::index_sequence<I...>) {
-                   return ((slots[I] == nullptr ||
-                            ArgumentKind<A>::read_fast(slots[I], std::get<I>(values))) &&
-                           ...);
-               }(std::index_sequence_for<A...>{});
-    }
-
-    // Converts the bound slots in declaration order, stopping at the first
-    // failure, which names its parameter.
-    static Expected<void> convert(const Slots &slots, Values &values)
-    {
-        Expected<void> status;
-        [&]<std::size_t... I>(std::index_sequence<I...>) {
-            static_cast<void>((convert_one<I>(slots[I], std::get<I>(values), status) && ...));
-        }(std::index_sequence_for<A...>{});
-        return status;
-    }
-
-    // Calls `compute` with the values as the computation takes them.
-    template <class Compute>
-    static auto apply(Compute compute, const Values &values)
-    {
-        return std::apply(
-            [&](const auto &...value) { return compute(ArgumentKind<A>::view(value)...); }, values);
-    }
-
-    // The computation's result as a plain value or an error value. When a
-    // list's items could not be read where they lie, the list is converted
-    // through Python, as any other sequence, and the computation runs again:
-    // the first run called no Python code and changed nothing.
-    template <class Compute>
-    static auto compute(Compute compute, const Slots &slots, Values &values)
-    {
-        auto result = apply(compute, values);
-        if constexpr (sizeof...(A) != 0) {
-            constexpr std::size_t last = sizeof...(A) - 1;
-            using Last = std::tuple_element_t<last, std::tuple<A...>>;
-            if constexpr (ConvertedLast<Last>) {
-                if (!result && result.error().kind == ErrorKind::not_in_place) [[unlikely]] {
-                    using Result = decltype(unwrap(std::move(result)));
-                    auto converted = ArgumentKind<Last>::convert(slots[last], ListRoute::converted);
-                    if (!converted) {
-                        return Result(std::unexpected(wrap_argument_error(
-                            std::move(converted.error()), P.names[last].view())));
-                    }
-                    std::get<last>(values) = std::move(*converted);
-                    result = apply(compute, values);
-                }
+// What the binding refuses of a signature and the types of the values bound
+// to it, the bound values' types in `Bound`.
+template <auto P, class Bound, class Result>
+consteval Refusal refusal_of()
+{
+    for (std::size_t i = 0; i < P.count; ++i) {
+        if (i > 0 && !P.parameters[i].optional() && P.parameters[i - 1].optional()) {
+            return Refusal::a_required_parameter_follows_an_optional_one;
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (P.parameters[i].name.view() == P.parameters[j].name.view()) {
+                return Refusal::two_parameters_share_a_name;
             }
         }
-        return unwrap(std::move(result));
+    }
+    if constexpr (std::tuple_size_v<Bound> != P.count) {
+        return Refusal::the_computation_does_not_take_one_value_per_bound_parameter;
+    }
+    else {
+        Refusal refusal = Refusal::none;
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            static_cast<void>(((refusal = parameter_refusal<P, std::tuple_element_t<I, Bound>, I>(),
+                                refusal == Refusal::none) &&
+                               ...));
+        }(std::make_index_sequence<P.count>{});
+        if (refusal == Refusal::none && !HasResultKind<typename Unwrapped<Result>::type>) {
+            return Refusal::the_result_type_has_no_result_kind;
+        }
+        return refusal;
+    }
+}
+
+// The arguments a callable binds, of the kinds `A...` in the order of `P`
+// (a declaration the binding serves: refusal_of found nothing).
+template <auto P, class... A>
+struct Arguments {
+    using Values = std::tuple<typename ParameterKind<A>::Holder...>;
+    // Whether a list's items are among the values.
+    static constexpr bool has_list = (ParameterKind<A>::is_list || ...);
+
+    // Converts the bound slots in declaration order, starting from the
+    // defaults; the first failure names its parameter, and the parameters
+    // after it are not looked at.
+    [[gnu::always_inline]] static Result<Values> convert(const Slots<P.count> &slots, Stop *stop)
+    {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) -> Result<Values> {
+            Result<Values> values(std::in_place, start<I>()...);
+            static_cast<void>((convert_one<I>(slots[I], values, stop) && ...));
+            return values;
+        }(std::index_sequence_for<A...>{});
+    }
+
+    // Calls `compute` with the values as the computation takes them, and
+    // the signal poll after them when it takes one.
+    template <bool Polls, class Compute>
+    [[gnu::always_inline]] static auto apply(Compute compute, const Values &values, Stop *stop)
+    {
+        return std::apply(
+            [&](const auto &...held) {
+                if constexpr (Polls) {
+                    return compute(ParameterKind<A>::view(held)..., signal_poll(stop));
+                }
+                else {
+                    return compute(ParameterKind<A>::view(held)...);
+                }
+            },
+            values);
+    }
+
+    // The computation's value, or why there is none: a stop first (its
+    // result was discarded), then its own error.
+    template <class R>
+    [[gnu::always_inline]] static Result<typename Unwrapped<R>::type> settle(R result, Stop stop)
+    {
+        if (stop != Stop::none) [[unlikely]] {
+            return std::unexpected(stop_failure(stop, list_name()));
+        }
+        if constexpr (IsOutcome<R>::value) {
+            if (!result) [[unlikely]] {
+                return std::unexpected(op_failure(result.error()));
+            }
+            return *result;
+        }
+        else {
+            return result;
+        }
     }
 
 private:
+    // The name of the list parameter, the last one, if there is one.
+    static constexpr std::string_view list_name()
+    {
+        if constexpr (has_list) {
+            return P.parameters[P.count - 1].name.view();
+        }
+        else {
+            return {};
+        }
+    }
+
     template <std::size_t I>
     static std::tuple_element_t<I, Values> start()
     {
         using Holder = std::tuple_element_t<I, Values>;
-        if constexpr (I < P.required) {
-            return Holder{};
+        constexpr Default value = P.parameters[I].default_value;
+        if constexpr (value.form == Default::Form::integer) {
+            return static_cast<Holder>(value.integer);
+        }
+        else if constexpr (value.form == Default::Form::real) {
+            return static_cast<Holder>(value.real);
         }
         else {
-            static_assert(std::is_integral_v<Holder> && std::in_range<Holder>(P.defaults[I]),
-                          "a default is an integer that its parameter's kind holds");
-            return static_cast<Holder>(P.defaults[I]);
+            return Holder{};
         }
     }
 
-    template <std::size_t I, class Holder>
-    static bool convert_one(PyObject *slot, Holder &value, Expected<void> &status)
+    // False once the values hold a failure; a slot left empty keeps its
+    // default.
+    template <std::size_t I>
+    [[gnu::always_inline]] static bool convert_one(PyObject *slot, Result<Values> &values,
+                                                   Stop *stop)
     {
         if (slot == nullptr) {
-            return true;  // an optional parameter that was not given
+            return true;
         }
-        auto converted = ArgumentKind<std::tuple_element_t<I, std::tuple<A...>>>::convert(slot);
-        if (!converted) {
-            status = std::unexpected(
-                wrap_argument_error(std::move(converted.error()), P.names[I].view()));
+        auto converted = ParameterKind<std::tuple_element_t<I, std::tuple<A...>>>::convert(slot, stop);
+        if (!converted) [[unlikely]] {
+            values = std::unexpected(
+                name_argument(std::move(converted.error()), P.parameters[I].name.view()));
             return false;
         }
-        value = std::move(*converted);
+        std::get<I>(*values) = std::move(*converted);
         return true;
     }
 };
 
-template <Signature P, class Tuple>
+template <auto P, class Tuple>
 struct ArgumentsFor;
-template <Signature P, class... A>
+template <auto P, class... A>
 struct ArgumentsFor<P, std::tuple<A...>> {
     using type = Arguments<P, A...>;
 };
 
-// Cold ends of the fast path: the same exceptions as the general path.
-[[gnu::cold, gnu::noinline]] inline PyObject *raise_op_error(OpError error) noexcept
-{
-    return guarded([&]() -> Expected<Owned> { return std::unexpected(Error::from(error)); });
-}
-
-[[gnu::cold, gnu::noinline]] inline PyObject *failed_result() noexcept
-{
-    return guarded([]() -> Expected<Owned> { fail_api_call(); });
-}
-
-// A result object made without the Expected machinery; kinds with no direct
-// form go through to_python.
-template <class T>
-PyObject *fast_result(T value) noexcept
-{
-    PyObject *result = nullptr;
-    if constexpr (std::is_same_v<T, double>) {
-        result = PyFloat_FromDouble(value);
-    }
-    else if constexpr (std::is_same_v<T, bool>) {
-        return Py_NewRef(value ? Py_True : Py_False);
-    }
-    else if constexpr (std::is_same_v<T, std::int64_t>) {
-        result = PyLong_FromLongLong(value);
-    }
-    else if constexpr (std::is_same_v<T, std::int32_t>) {
-        result = PyLong_FromLong(value);
-    }
-    else if constexpr (std::is_same_v<T, std::uint64_t>) {
-        result = PyLong_FromUnsignedLongLong(value);
-    }
-    else {
-        return guarded([&]() -> Expected<Owned> { return to_python(value); });
-    }
-    if (result == nullptr) [[unlikely]] {
-        return failed_result();
-    }
-    return result;
-}
-
-// The result object of a computation's result, or its error raised.
-template <class R>
-PyObject *fast_finish(R result) noexcept
-{
-    if constexpr (IsOutcome<R>::value) {
-        if (!result) [[unlikely]] {
-            return raise_op_error(result.error());
-        }
-        return fast_result(*result);
-    }
-    else {
-        return fast_result(result);
-    }
-}
-
 // A Call provides:
-//   params                       the parameters it binds;
-//   Args                         their Arguments;
-//   fast_ready(self)             whether the fast tier may take the call;
-//   call_fast(self, values)      the computation on values read by fast forms,
-//                                no Expected, nothing that can throw;
-//   call(self, slots)            the general tier, inside `guarded`.
+//   signature                  the parameters it binds (a Signature);
+//   run(self, slots)           the call after binding: receiver, conversion,
+//                              computation, write-back and result object.
 
-template <class Call>
-[[gnu::noinline]] PyObject *entry_general(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                                          PyObject *kwnames) noexcept
-{
-    return guarded([&]() -> Expected<Owned> {
-        Slots slots;
-        if (auto bound = bind(Call::params, args, nargs, kwnames, slots); !bound) [[unlikely]] {
-            return std::unexpected(std::move(bound.error()));
-        }
-        return Call::call(self, slots);
-    });
-}
-
-// Calls with keywords, or with arguments that are not all exact floats and
-// ints, out of line.
-template <class Call>
-[[gnu::noinline]] PyObject *entry_keywords(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                                           PyObject *kwnames) noexcept
-{
-    auto values = Call::Args::initial();
-    if (Call::fast_ready(self) && Call::Args::read_fast_keywords(args, nargs, kwnames, values)) {
-        return Call::call_fast(self, values);
-    }
-    return entry_general<Call>(self, args, nargs, kwnames);
-}
-
-// Plain positional calls with exact float and int arguments stay here: no
-// Expected, no slots, nothing that can throw.
+// METH_FASTCALL | METH_KEYWORDS: the positional arguments, then the values
+// of the keywords named in `kwnames`.
 template <class Call>
 PyObject *entry(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) noexcept
 {
-    if constexpr (Call::Args::all_fast) {
-        auto given = static_cast<std::size_t>(nargs);
-        if (kwnames == nullptr && given >= Call::params.required && given <= Call::params.count &&
-            Call::fast_ready(self)) [[likely]] {
-            auto values = Call::Args::initial();
-            if (Call::Args::read_fast(args, given, values)) [[likely]] {
-                return Call::call_fast(self, values);
-            }
+    return guarded([&]() -> Result<Owned> {
+        constexpr auto &signature = Call::signature;
+        Slots<signature.count> slots;
+        const Binding binding = bind<signature>(args, nargs, kwnames, slots);
+        if (binding.fault != Binding::Fault::none) [[unlikely]] {
+            return std::unexpected(binding_failure(signature, binding, nargs, kwnames, slots));
         }
-        return entry_keywords<Call>(self, args, nargs, kwnames);
-    }
-    else {
-        return entry_general<Call>(self, args, nargs, kwnames);
-    }
+        return Call::run(self, slots);
+    });
 }
 
-template <class Call>
-[[gnu::noinline]] PyObject *entry_noargs_general(PyObject *self) noexcept
-{
-    return guarded([&]() -> Expected<Owned> { return Call::call(self, Slots{}); });
-}
-
+// METH_NOARGS: nothing to bind.
 template <class Call>
 PyObject *entry_noargs(PyObject *self, PyObject * /*unused*/) noexcept
 {
-    if (Call::fast_ready(self)) [[likely]] {
-        return Call::call_fast(self, typename Call::Args::Values{});
-    }
-    return entry_noargs_general<Call>(self);
+    return guarded([&]() -> Result<Owned> { return Call::run(self, Slots<0>{}); });
 }
 
 // CPython stores every C function as a PyCFunction and casts it back by the
@@ -354,47 +320,45 @@ PyCFunction as_cfunction(F *function) noexcept
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
-// The definition CPython calls a callable through: METH_NOARGS when it
+// The PyMethodDef that CPython calls a callable through: METH_NOARGS when it
 // binds no parameters.
 template <class Call>
-PyMethodDef definition() noexcept
+PyMethodDef method_def() noexcept
 {
-    constexpr Signature params = Call::params;
-    const char *name = Call::params.name.chars;
-    const char *doc = signature_doc<params>.data();
-    if constexpr (params.count == 0) {
-        return {name, as_cfunction(&entry_noargs<Call>), METH_NOARGS, doc};
+    constexpr auto &signature = Call::signature;
+    const char *doc = text_signature_doc<signature>();
+    if constexpr (signature.count == 0) {
+        return {signature.name.chars, as_cfunction(&entry_noargs<Call>), METH_NOARGS, doc};
     }
     else {
-        return {name, as_cfunction(&entry<Call>), METH_FASTCALL | METH_KEYWORDS, doc};
+        return {signature.name.chars, as_cfunction(&entry<Call>), METH_FASTCALL | METH_KEYWORDS,
+                doc};
     }
 }
 
 // A module function: the computation on the arguments alone.
-template <auto Op, Signature P>
+template <auto Op, auto P>
 struct FunctionCall {
     static_assert(P.surface == Surface::function);
-    static constexpr const Signature &params = P;
-    using Args = typename ArgumentsFor<P, typename ComputationTypes<decltype(Op)>::Args>::type;
+    static constexpr auto signature = P;
+    using Taken = WithoutPoll<typename ComputationTypes<decltype(Op)>::Args>;
+    using Args = typename ArgumentsFor<P, typename Taken::type>::type;
+    using Value = typename Unwrapped<typename ComputationTypes<decltype(Op)>::Result>::type;
 
-    static constexpr bool fast_ready(PyObject * /*module*/) noexcept { return true; }
-
-    static PyObject *call_fast(PyObject * /*module*/, const typename Args::Values &values) noexcept
+    [[gnu::always_inline]] static Result<Owned> run(PyObject * /*module*/,
+                                                    const Slots<P.count> &slots)
     {
-        return fast_finish(Args::apply(Op, values));
-    }
-
-    static Expected<Owned> call(PyObject * /*module*/, const Slots &slots)
-    {
-        auto values = Args::initial();
-        if (auto converted = Args::convert(slots, values); !converted) [[unlikely]] {
-            return std::unexpected(std::move(converted.error()));
+        Stop stop = Stop::none;
+        auto values = Args::convert(slots, &stop);
+        if (!values) [[unlikely]] {
+            return std::unexpected(std::move(values.error()));
         }
-        auto value = Args::compute(Op, slots, values);
-        if (!value) {
+        auto result = Args::template apply<Taken::polls>(Op, *values, &stop);
+        auto value = Args::settle(std::move(result), stop);
+        if (!value) [[unlikely]] {
             return std::unexpected(std::move(value.error()));
         }
-        return to_python(*value);
+        return ResultKind<Value>::to_python(*value);
     }
 };
 

@@ -1,11 +1,16 @@
-// The items of a number list or an integer list, read where they lie: a
-// run of values evenly spaced in memory (the stride may be zero or
-// negative), each converted to the computation's type as the item object's
-// own __float__ or __index__ would convert it. The vector that the binding
-// fills from a sequence, the memory of a buffer (array.array, memoryview,
-// bytes, bytearray, a numpy array) and the item array of an exact list of
-// floats are all such runs, so a computation reads any of them without a
-// copy. Every item is read from memory once.
+// The items of a number list or an integer list, as a computation walks
+// them. Two forms, settled where the binding converts the list:
+// - a run in memory: values evenly spaced (the stride may be zero or
+//   negative), each converted to the computation's type as the item
+//   object's own __float__ or __index__ would convert it: the vector that
+//   the binding fills from a sequence, and the memory of a buffer
+//   (array.array, memoryview, bytes, bytearray, a numpy array);
+// - an exact list or tuple, read by index as it stands when each item is
+//   read: exact floats where they lie, in one pass, any other item through
+//   the binding's conversion (which may run Python code that changes the
+//   list).
+// Every item is read once. A read that fails stops the walk and is kept in
+// the call's Stop for the binding to raise: the computation never sees it.
 #pragma once
 
 #include "binding/outcome.hpp"
@@ -15,17 +20,13 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <span>
 #include <tuple>
 #include <type_traits>
 
 namespace tesmar {
 
-// How each value of a run is laid out in memory. A boxed double is the
-// address of an object that holds the double at a fixed offset (an exact
-// float of a list).
+// How the values of a run lie in memory, or `live`: an exact list or tuple.
 enum class ItemFormat : std::uint8_t {
-    boxed_f64,
     f64,
     f32,
     i8,
@@ -36,21 +37,46 @@ enum class ItemFormat : std::uint8_t {
     u16,
     u32,
     u64,
+    live,
 };
 
-// The native type of each format, in the order of ItemFormat.
-using NativeTypes =
-    std::tuple<double, double, float, std::int8_t, std::int16_t, std::int32_t, std::int64_t,
-               std::uint8_t, std::uint16_t, std::uint32_t, std::uint64_t>;
-static_assert(std::tuple_size_v<NativeTypes> == static_cast<std::size_t>(ItemFormat::u64) + 1);
+// The native type of each format of a run, in the order of ItemFormat.
+using NativeTypes = std::tuple<double, float, std::int8_t, std::int16_t, std::int32_t, std::int64_t,
+                               std::uint8_t, std::uint16_t, std::uint32_t, std::uint64_t>;
+static_assert(std::tuple_size_v<NativeTypes> == static_cast<std::size_t>(ItemFormat::live));
 template <ItemFormat F>
 using NativeType = std::tuple_element_t<static_cast<std::size_t>(F), NativeTypes>;
 
-// Where the boxes of a boxed run keep their type and their double.
+// Where an exact float keeps its type and its double.
 struct BoxLayout {
-    const void *type;  // the exact type every box must have
+    const void *type;  // the exact float type
     std::ptrdiff_t type_offset;
     std::ptrdiff_t value_offset;
+};
+
+// The item array of an exact list or tuple as it stands now.
+struct Boxes {
+    const std::byte *first;  // the first item's address
+    std::size_t size;
+};
+
+// An exact list or tuple, with the binding's means to read it (no Python in
+// the walk itself).
+template <class T>
+struct LiveList {
+    // The converting reader of items [first, first + capacity) into `out`:
+    // how many it wrote, fewer at the list's end, before an exact float of a
+    // number list (the walk reads those itself), or when a conversion raised
+    // (*stop then says so). It reads the list as it stands at each item and
+    // polls for signals before each item whose index is a multiple of
+    // Items::poll_interval.
+    using Read = std::size_t (*)(const void *list, std::size_t first, T *out,
+                                 std::size_t capacity, Stop *stop) noexcept;
+
+    const void *object;
+    Boxes (*boxes)(const void *list) noexcept;
+    Read read;
+    BoxLayout floats;
 };
 
 // T is double (a number list) or std::int64_t (an integer list). An integer
@@ -64,71 +90,59 @@ public:
     static constexpr std::size_t poll_interval = std::size_t{1} << 18U;
 
     constexpr Items() noexcept = default;
-    // A vector of the binding's own.
-    Items(std::span<const T> values, SignalPoll poll) noexcept
-        : first_(reinterpret_cast<const std::byte *>(values.data())),
-          stride_(sizeof(T)),
-          size_(values.size()),
-          format_(std::is_same_v<T, double> ? ItemFormat::f64 : ItemFormat::i64),
-          poll_(poll)
-    {
-    }
-    // A buffer's memory, which stays put while its view is held.
+    // A run in memory, which stays put while the binding holds it.
     Items(const std::byte *first, std::ptrdiff_t stride, std::size_t size, ItemFormat format,
-          SignalPoll poll) noexcept
-        : first_(first), stride_(stride), size_(size), format_(format), poll_(poll)
+          SignalPoll poll, Stop *stop) noexcept
+        : first_(first), stride_(stride), size_(size), format_(format), poll_(poll), stop_(stop)
     {
     }
-    // Boxed doubles: `size` addresses from `first` on. These are a list's
-    // own items, borrowed: a poll could run code that changes the list, so
-    // this walk never polls (the list's length is bounded by the memory it
-    // holds). A box of another type is an item that cannot be read here.
-    Items(const std::byte *first, std::size_t size, BoxLayout boxes) noexcept
-        : first_(first),
-          stride_(sizeof(const std::byte *)),
-          size_(size),
-          format_(ItemFormat::boxed_f64),
-          boxes_(boxes)
+    // An exact list or tuple.
+    Items(LiveList<T> list, Stop *stop) noexcept
+        : size_(unlimited), format_(ItemFormat::live), list_(list), stop_(stop)
     {
     }
 
-    [[nodiscard]] std::size_t size() const noexcept { return size_; }
-    [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+    [[nodiscard]] bool empty() const noexcept
+    {
+        if (format_ == ItemFormat::live) {
+            return size_ == 0 || list_.boxes(list_.object).size <= start_;
+        }
+        return size_ == 0;
+    }
 
-    // The first item; the run must not be empty.
-    [[nodiscard]] Outcome<T> front() const
+    // The first item; the items must not be empty. When reading it fails,
+    // any value (the binding raises the failure instead of the result).
+    [[nodiscard]] T front() const
     {
         Items first = *this;
         first.size_ = 1;
         T value{};
-        if (auto walked = first.each([&](T item) { value = item; }); !walked) {
-            return std::unexpected(walked.error());
-        }
+        first.each([&](T item) { value = item; });
         return value;
     }
 
-    // All items but the first; the run must not be empty.
+    // All items but the first; the items must not be empty.
     [[nodiscard]] Items rest() const noexcept
     {
         Items rest = *this;
-        rest.offset_ += stride_;
-        --rest.size_;
+        ++rest.start_;
+        rest.size_ = size_ == unlimited ? unlimited : size_ - 1;
         return rest;
     }
 
     // Calls `visit` with every item in order. A `visit` that returns bool
-    // stops visiting by returning false; the items after it are still
-    // checked (not visited), so whether the list can be read here never
-    // depends on where a computation stops. Errors: not_in_place for an
-    // item that cannot be read here, interrupted when a poll fails. Always
-    // inlined, with the walks: state that `visit` captures by reference (an
+    // stops visiting by returning false; the items after it are still read
+    // (not visited) where reading them can fail, so whether a list is
+    // readable never depends on where a computation stops. Always inlined,
+    // with the walks: state that `visit` captures by reference (an
     // accumulator) then stays in a register instead of memory.
     template <class Visit>
-    [[gnu::always_inline]] Outcome<void> each(Visit &&visit) const
+    [[gnu::always_inline]] void each(Visit &&visit) const
     {
+        if (stop_ == nullptr || *stop_ != Stop::none) {
+            return;  // empty, or reading has failed already
+        }
         switch (format_) {
-            case ItemFormat::boxed_f64:
-                return walk<ItemFormat::boxed_f64>(visit);
             case ItemFormat::f64:
                 return walk<ItemFormat::f64>(visit);
             case ItemFormat::f32:
@@ -149,47 +163,51 @@ public:
                 return walk<ItemFormat::u32>(visit);
             case ItemFormat::u64:
                 return walk<ItemFormat::u64>(visit);
+            case ItemFormat::live:
+                return walk_live(visit);
         }
-        return {};
     }
 
     // Folds `step(acc, item)` over every item.
     template <class Acc, class Step>
-    [[gnu::always_inline]] Outcome<Acc> fold(Acc acc, Step step) const
+    [[gnu::always_inline]] Acc fold(Acc acc, Step step) const
     {
-        if (auto walked = each([&](T item) { acc = step(acc, item); }); !walked) {
-            return std::unexpected(walked.error());
-        }
+        each([&](T item) { acc = step(acc, item); });
         return acc;
     }
 
 private:
-    // Formats whose items are checked as they are read: boxes must be
-    // floats, and an integer list takes no unsigned value above 2**63 - 1.
-    template <ItemFormat F>
-    static constexpr bool checked =
-        F == ItemFormat::boxed_f64 || (F == ItemFormat::u64 && std::is_same_v<T, std::int64_t>);
+    static constexpr std::size_t unlimited = std::numeric_limits<std::size_t>::max();
+    // The most items a live list's reader converts in one call.
+    static constexpr std::size_t run_size = 128;
 
-    // Reads item i into `item`; false when it cannot be read here.
+    // Formats whose items can fail to read: an integer list takes no
+    // unsigned value above 2**63 - 1.
+    template <ItemFormat F>
+    static constexpr bool fallible = F == ItemFormat::u64 && std::is_same_v<T, std::int64_t>;
+
+    // Visits one item; false once visiting is over.
+    template <class Visit>
+    [[gnu::always_inline]] static bool visit_one(Visit &visit, T item)
+    {
+        if constexpr (std::is_same_v<decltype(visit(item)), bool>) {
+            return visit(item);
+        }
+        else {
+            visit(item);
+            return true;
+        }
+    }
+
+    // Reads item i of a run into `item`; false when it lies beyond the range.
     template <ItemFormat F>
     [[gnu::always_inline]] bool read(std::size_t i, T &item) const noexcept
     {
         using Native = NativeType<F>;
         Native raw;
         // memcpy: buffers need not be aligned.
-        const std::byte *at = first_ + (offset_ + static_cast<std::ptrdiff_t>(i) * stride_);
-        if constexpr (F == ItemFormat::boxed_f64) {
-            const std::byte *box = nullptr;
-            std::memcpy(static_cast<void *>(&box), at, sizeof box);
-            const void *type = nullptr;
-            std::memcpy(static_cast<void *>(&type), box + boxes_.type_offset, sizeof type);
-            if (type != boxes_.type) {
-                return false;
-            }
-            at = box + boxes_.value_offset;
-        }
-        std::memcpy(&raw, at, sizeof raw);
-        if constexpr (F == ItemFormat::u64 && checked<F>) {  // an integer list
+        std::memcpy(&raw, first_ + static_cast<std::ptrdiff_t>(start_ + i) * stride_, sizeof raw);
+        if constexpr (fallible<F>) {
             if (raw > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
                 return false;
             }
@@ -202,52 +220,99 @@ private:
     }
 
     template <ItemFormat F, class Visit>
-    [[gnu::always_inline]] Outcome<void> walk(Visit &visit) const
+    [[gnu::always_inline]] void walk(Visit &visit) const
     {
         if constexpr (std::is_floating_point_v<NativeType<F>> && !std::is_floating_point_v<T>) {
-            return {};  // never so: the binding reads such a list through Python
+            return;  // never so: the binding reads such a list through Python
         }
         else {
             // Between two polls a chunk runs with no other test per item.
-            const std::size_t chunk = poll_ != nullptr ? poll_interval : size_;
             bool visiting = true;
             std::size_t i = 0;
             while (i < size_) {
-                const std::size_t end = i + std::min(chunk, size_ - i);
+                const std::size_t end = i + std::min(poll_interval, size_ - i);
                 for (; i < end; ++i) {
                     T item;
                     if (!read<F>(i, item)) [[unlikely]] {
-                        return not_in_place();
+                        *stop_ = Stop::item_out_of_range;
+                        return;
                     }
-                    if constexpr (std::is_same_v<decltype(visit(item)), bool>) {
-                        if (visiting && !visit(item)) {
-                            if constexpr (!checked<F>) {
-                                return {};
-                            }
-                            visiting = false;
+                    if (visiting && !visit_one(visit, item)) {
+                        if constexpr (!fallible<F>) {
+                            return;
                         }
-                    }
-                    else {
-                        visit(item);
+                        visiting = false;
                     }
                 }
                 if (i < size_ && !poll_()) {
-                    return interrupted();
+                    return;
                 }
             }
-            return {};
+        }
+    }
+
+    // Reads the exact float at item i of `boxes` into `item`; false when the
+    // item is of another type.
+    [[gnu::always_inline]] bool read_box(const Boxes &boxes, std::size_t i,
+                                         double &item) const noexcept
+    {
+        const std::byte *box = nullptr;
+        std::memcpy(static_cast<void *>(&box), boxes.first + i * sizeof box, sizeof box);
+        const void *type = nullptr;
+        std::memcpy(static_cast<void *>(&type), box + list_.floats.type_offset, sizeof type);
+        if (type != list_.floats.type) {
+            return false;
+        }
+        std::memcpy(&item, box + list_.floats.value_offset, sizeof item);
+        return true;
+    }
+
+    // Exact floats are read where they lie, a run at a time: nothing runs
+    // Python code meanwhile, so the list cannot change under the walk (and
+    // it never polls). The binding's reader converts every other item, a
+    // run of them at a time; each run over, the item array is fetched anew.
+    template <class Visit>
+    [[gnu::always_inline]] void walk_live(Visit &visit) const
+    {
+        const std::size_t end = size_ == unlimited ? unlimited : start_ + size_;
+        std::size_t i = start_;
+        bool visiting = true;
+        for (;;) {
+            if constexpr (std::is_same_v<T, double>) {
+                const Boxes boxes = list_.boxes(list_.object);
+                const std::size_t last = std::min(end, boxes.size);
+                for (; i < last; ++i) {
+                    T item;
+                    if (!read_box(boxes, i, item)) [[unlikely]] {
+                        break;
+                    }
+                    visiting = visiting && visit_one(visit, item);
+                }
+                if (i == last) {
+                    return;
+                }
+            }
+            T run[run_size];
+            const std::size_t read =
+                list_.read(list_.object, i, run, std::min(run_size, end - i), stop_);
+            for (std::size_t k = 0; visiting && k < read; ++k) {
+                visiting = visit_one(visit, run[k]);
+            }
+            i += read;
+            if (read == 0 || *stop_ != Stop::none || i == end) {
+                return;
+            }
         }
     }
 
     const std::byte *first_ = nullptr;
-    // Where the run starts, from first_: an address is only ever formed for
-    // an item that exists, whatever the stride's sign.
-    std::ptrdiff_t offset_ = 0;
     std::ptrdiff_t stride_ = 0;
-    std::size_t size_ = 0;
+    std::size_t start_ = 0;  // the items before it are not these items
+    std::size_t size_ = 0;   // a live list: at most this many, or unlimited
     ItemFormat format_ = ItemFormat::f64;
-    SignalPoll poll_ = nullptr;  // null: never polls
-    BoxLayout boxes_{};
+    SignalPoll poll_;
+    LiveList<T> list_{};
+    Stop *stop_ = nullptr;
 };
 
 using NumberItems = Items<double>;

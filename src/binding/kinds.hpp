@@ -1,5 +1,7 @@
-// Argument kinds: how each native parameter type of a computation is read
-// from its argument object. A computation's C++ signature names its kinds.
+// Parameter kinds, how an argument object becomes the value a computation
+// takes, and result kinds, how a computation's value becomes a Python
+// object. The computation's C++ signature names its kinds; a type with no
+// kind is refused when the declaration is served.
 #pragma once
 
 #include "binding/convert.hpp"
@@ -9,92 +11,161 @@
 
 namespace tesmar {
 
-// A kind: `Holder` keeps the converted value alive for the call, `view`
-// hands it to the computation. A kind may also have a fast form, read_fast,
-// which reads without any call an argument that converts without running
-// Python code and cannot fail (false leaves the argument to `convert`).
+// A parameter kind has:
+//   Holder                  what keeps the converted value alive for the call;
+//   convert(object, stop)   the Holder, or the failure; the cheap cases inline;
+//   view(holder)            the value as the computation takes it;
+//   is_list                 whether the value is a list's items.
 template <class T>
-struct ArgumentKind;
+struct ParameterKind;
 
 // A kind whose converted value is what the computation takes.
 template <class T>
-struct PlainKind {
+struct ScalarKind {
     using Holder = T;
+    static constexpr bool is_list = false;
     static T view(T value) { return value; }
 };
 
 // A real argument.
 template <>
-struct ArgumentKind<double> : PlainKind<double> {
-    static Expected<double> convert(PyObject *object) { return to_real(object); }
-    [[gnu::always_inline]] static bool read_fast(PyObject *object, double &value) noexcept
+struct ParameterKind<double> : ScalarKind<double> {
+    [[gnu::always_inline]] static Result<double> convert(PyObject *object, Stop * /*stop*/)
     {
-        return read_exact(object, value);
+        double value = 0.0;
+        if (read_exact(object, value)) [[likely]] {
+            return value;
+        }
+        return convert_fully(object);
+    }
+
+private:
+    [[gnu::noinline]] static Result<double> convert_fully(PyObject *object)
+    {
+        double value = 0.0;
+        if (!to_real(object, value)) {
+            return unexpected_pending();
+        }
+        return value;
     }
 };
 
 // A signed integer argument.
 template <>
-struct ArgumentKind<std::int64_t> : PlainKind<std::int64_t> {
-    static Expected<std::int64_t> convert(PyObject *object) { return to_signed(object); }
-    [[gnu::always_inline]] static bool read_fast(PyObject *object, std::int64_t &value) noexcept
+struct ParameterKind<std::int64_t> : ScalarKind<std::int64_t> {
+    [[gnu::always_inline]] static Result<std::int64_t> convert(PyObject *object, Stop * /*stop*/)
     {
-        return read_exact(object, value);
+        std::int64_t value = 0;
+        if (read_exact(object, value)) [[likely]] {
+            return value;
+        }
+        return convert_fully(object);
+    }
+
+private:
+    [[gnu::noinline]] static Result<std::int64_t> convert_fully(PyObject *object)
+    {
+        std::int64_t value = 0;
+        if (!to_signed(object, value)) {
+            return unexpected_pending();
+        }
+        return value;
     }
 };
 
 // An unsigned integer argument (a count).
 template <>
-struct ArgumentKind<std::uint64_t> : PlainKind<std::uint64_t> {
-    static Expected<std::uint64_t> convert(PyObject *object) { return to_unsigned(object); }
-    [[gnu::always_inline]] static bool read_fast(PyObject *object, std::uint64_t &value) noexcept
+struct ParameterKind<std::uint64_t> : ScalarKind<std::uint64_t> {
+    [[gnu::always_inline]] static Result<std::uint64_t> convert(PyObject *object, Stop * /*stop*/)
     {
         std::int64_t exact = 0;
-        if (!read_exact(object, exact) || exact < 0) {
-            return false;  // negative counts raise, on the general path
+        if (read_exact(object, exact) && exact >= 0) [[likely]] {
+            return static_cast<std::uint64_t>(exact);
         }
-        value = static_cast<std::uint64_t>(exact);
-        return true;
+        return convert_fully(object);  // negative counts raise there
+    }
+
+private:
+    [[gnu::noinline]] static Result<std::uint64_t> convert_fully(PyObject *object)
+    {
+        std::uint64_t value = 0;
+        if (!to_unsigned(object, value)) {
+            return unexpected_pending();
+        }
+        return value;
     }
 };
 
-// A list: its items where they lie (a buffer or an exact list of floats,
-// read in place) or converted into a vector, held for the call. The lists
-// have no fast form.
+// A list: its items, held for the call.
 template <class T>
 struct ListKind {
-    using Holder = ListItems<T>;
+    using Holder = ListArgument<T>;
+    static constexpr bool is_list = true;
     static Items<T> view(const Holder &held) { return held.items(); }
-    // The items may lie in the argument object itself (an exact list of
-    // floats): no Python code may run between their conversion and the
-    // computation, which converting a later parameter could do.
-    static constexpr bool converted_last = true;
 };
 
 // A number list.
 template <>
-struct ArgumentKind<NumberItems> : ListKind<double> {
-    static Expected<Holder> convert(PyObject *object, ListRoute route = ListRoute::in_place)
+struct ParameterKind<NumberItems> : ListKind<double> {
+    static Result<Holder> convert(PyObject *object, Stop *stop)
     {
-        return to_number_list(object, route);
+        return to_number_list(object, stop);
     }
 };
 
 // An integer list.
 template <>
-struct ArgumentKind<IntegerItems> : ListKind<std::int64_t> {
-    static Expected<Holder> convert(PyObject *object, ListRoute route = ListRoute::in_place)
+struct ParameterKind<IntegerItems> : ListKind<std::int64_t> {
+    static Result<Holder> convert(PyObject *object, Stop *stop)
     {
-        return to_integer_list(object, route);
+        return to_integer_list(object, stop);
     }
 };
 
 template <class T>
-concept ConvertedLast = ArgumentKind<T>::converted_last;
+concept HasParameterKind = requires { typename ParameterKind<T>::Holder; };
+
+// A result kind: to_python(value), the new object; failing to make it is an
+// internal failure.
+template <class T>
+struct ResultKind;
+
+template <>
+struct ResultKind<double> {
+    static Owned to_python(double value) { return infallible(PyFloat_FromDouble(value)); }
+};
+
+template <>
+struct ResultKind<bool> {
+    static Owned to_python(bool value) { return Owned::borrow(value ? Py_True : Py_False); }
+};
+
+template <>
+struct ResultKind<std::int64_t> {
+    static Owned to_python(std::int64_t value) { return infallible(PyLong_FromLongLong(value)); }
+};
+
+template <>
+struct ResultKind<std::int32_t> {
+    static Owned to_python(std::int32_t value) { return infallible(PyLong_FromLong(value)); }
+};
+
+template <>
+struct ResultKind<std::uint64_t> {
+    static Owned to_python(std::uint64_t value)
+    {
+        return infallible(PyLong_FromUnsignedLongLong(value));
+    }
+};
+
+template <>
+struct ResultKind<int128> {
+    static Owned to_python(int128 value);
+};
 
 template <class T>
-concept HasFastForm = requires(PyObject *object, typename ArgumentKind<T>::Holder &value) {
-    { ArgumentKind<T>::read_fast(object, value) } -> std::same_as<bool>;
+concept HasResultKind = requires(T value) {
+    { ResultKind<T>::to_python(value) } -> std::same_as<Owned>;
 };
 
 }  // namespace tesmar

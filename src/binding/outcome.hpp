@@ -1,54 +1,71 @@
-// What a pure computation returns: a value, or an error value naming the
-// exception kind and its fixed message. Nothing here touches Python.
+// What a computation sees of the world: its own errors, and a signal poll
+// when it may run long. Nothing here touches Python.
 #pragma once
 
+#include <cstdint>
 #include <expected>
 
 namespace tesmar {
 
-enum class ErrorKind {
+// The exception an operation's own error raises.
+enum class OpException : std::uint8_t {
     value_error,
     zero_division,
-    interrupted,  // the interpreter already holds the exception (a signal)
-    // A list's items could not be read where they lie (an item of another
-    // type in a list of floats, an unsigned item beyond the signed range):
-    // the binding converts the list through Python and computes again.
-    not_in_place,
 };
 
 struct OpError {
-    ErrorKind kind;
+    OpException exception;
     const char *message;  // static text
 };
 
+// A computation's result: a value, or its own error.
 template <class T>
 using Outcome = std::expected<T, OpError>;
 
 [[nodiscard]] constexpr std::unexpected<OpError> value_error(const char *message) noexcept
 {
-    return std::unexpected(OpError{ErrorKind::value_error, message});
+    return std::unexpected(OpError{OpException::value_error, message});
 }
 
 [[nodiscard]] constexpr std::unexpected<OpError> zero_division(const char *message) noexcept
 {
-    return std::unexpected(OpError{ErrorKind::zero_division, message});
+    return std::unexpected(OpError{OpException::zero_division, message});
 }
 
-// For long computations that poll for signals: the exception the signal
-// handler raised is passed on as it stands.
-[[nodiscard]] constexpr std::unexpected<OpError> interrupted() noexcept
-{
-    return std::unexpected(OpError{ErrorKind::interrupted, ""});
-}
+// Why the binding stopped a computation while it read its inputs. The
+// computation never sees it: it only stops early, and the binding raises
+// the stop in place of its result.
+enum class Stop : std::uint8_t {
+    none,
+    handler_raised,     // a signal handler raised; the interpreter holds it
+    conversion_raised,  // converting a list's item raised; the interpreter holds it
+    item_out_of_range,  // an unsigned item above 2**63 - 1 in an integer list
+};
 
-[[nodiscard]] constexpr std::unexpected<OpError> not_in_place() noexcept
-{
-    return std::unexpected(OpError{ErrorKind::not_in_place, ""});
-}
+// A signal poll, handed in by the binding: it runs the handlers of pending
+// signals (any Python code), and answers false when one raised. A
+// computation that gets false stops at once; what it returns is discarded.
+class SignalPoll {
+public:
+    using Handlers = bool (*)() noexcept;  // false: one raised
 
-// A signal poll: runs the handlers of pending signals, which may run any
-// Python code, and answers false when one raised (its exception pending).
-// The binding passes one in; computations only call it.
-using SignalPoll = bool (*)() noexcept;
+    constexpr SignalPoll() noexcept = default;
+    constexpr SignalPoll(Handlers handlers, Stop *stop) noexcept : handlers_(handlers), stop_(stop)
+    {
+    }
+
+    [[nodiscard]] bool operator()() const noexcept
+    {
+        if (handlers_()) [[likely]] {
+            return true;
+        }
+        *stop_ = Stop::handler_raised;
+        return false;
+    }
+
+private:
+    Handlers handlers_ = nullptr;
+    Stop *stop_ = nullptr;
+};
 
 }  // namespace tesmar

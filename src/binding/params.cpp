@@ -1,141 +1,132 @@
 #include "binding/params.hpp"
 
+#include "binding/decimal_text.hpp"
+#include "binding/texts.hpp"
+
+#include <charconv>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tesmar {
 namespace {
 
-std::string call_name(const Signature &params)
+std::string call_name(SignatureView signature)
 {
-    std::string text = params.surface == Surface::method ? "Tesmarmath." : "";
-    return text.append(params.name.view()).append("()");
+    std::string text(signature.surface == Surface::method ? texts::method_prefix : "");
+    return text.append(signature.name).append("()");
 }
 
-Error type_error(std::string message) { return Error::make(PyExc_TypeError, std::move(message)); }
-
-Error too_many_positional(const Signature &params, std::size_t given)
+std::string decimal(std::uint64_t value)
 {
-    std::string message = call_name(params);
-    if (params.required == params.count) {
-        message += " takes " + std::to_string(params.count);
-    }
-    else {
-        message += " takes from " + std::to_string(params.required) + " to " +
-                   std::to_string(params.count);
-    }
-    message += " positional arguments but " + std::to_string(given) +
-               (given == 1 ? " was given" : " were given");
-    return type_error(std::move(message));
+    char digits[24];
+    const auto written = std::to_chars(digits, digits + sizeof digits, value);
+    return {digits, written.ptr};
 }
 
-Error missing_required(const Signature &params, const Slots &slots)
+// An integer default in a range that every parameter kind's type lies in.
+std::string integer_text(int128 value)
 {
-    std::array<std::string_view, max_params> missing{};
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < params.required; ++i) {
+    if (value < 0) {
+        return "-" + decimal(static_cast<std::uint64_t>(-(value + 1)) + 1);
+    }
+    return decimal(static_cast<std::uint64_t>(value));
+}
+
+std::string default_text(const Default &value)
+{
+    return value.form == Default::Form::integer ? integer_text(value.integer)
+                                                : python_float_text(value.real);
+}
+
+Failure type_error(std::string message)
+{
+    return Failure::to_raise(PyExc_TypeError, std::move(message));
+}
+
+Failure too_many_positional(SignatureView signature, std::size_t given)
+{
+    const auto verb = given == 1 ? texts::was_given : texts::were_given;
+    const std::string count = decimal(signature.parameters.size());
+    if (signature.required == signature.parameters.size()) {
+        return type_error(
+            fill(texts::too_many_positional, call_name(signature), count, decimal(given), verb));
+    }
+    return type_error(fill(texts::too_many_positional_range, call_name(signature),
+                           decimal(signature.required), count, decimal(given), verb));
+}
+
+Failure missing_required(SignatureView signature, std::span<PyObject *const> slots)
+{
+    std::vector<std::string_view> missing;
+    for (std::size_t i = 0; i < signature.required; ++i) {
         if (slots[i] == nullptr) {
-            missing[count++] = params.names[i].view();
+            missing.push_back(signature.parameters[i].name.view());
         }
     }
-    std::string message = call_name(params) + " missing " + std::to_string(count) +
-                          " required positional " + (count == 1 ? "argument" : "arguments") + ": ";
-    for (std::size_t i = 0; i < count; ++i) {
+    std::string names;
+    for (std::size_t i = 0; i < missing.size(); ++i) {
         if (i > 0) {
-            message += count == 2 ? " and " : (i + 1 == count ? ", and " : ", ");
+            names += missing.size() == 2       ? texts::between_two_names
+                     : i + 1 == missing.size() ? texts::before_last_name
+                                               : texts::between_names;
         }
-        message.append("'").append(missing[i]).append("'");
+        names += fill(texts::missing_name, missing[i]);
     }
-    return type_error(std::move(message));
+    if (missing.size() == 1) {
+        return type_error(fill(texts::missing_one, call_name(signature), names));
+    }
+    return type_error(
+        fill(texts::missing_several, call_name(signature), decimal(missing.size()), names));
 }
 
-// Places one keyword argument, matching its name's UTF-8 bytes against the
-// static parameter names.
-Expected<void> bind_keyword(const Signature &params, PyObject *name, PyObject *value, Slots &slots)
+// The keyword's name in the message as it is, lone surrogates and all (the
+// message is raised with the same error handler).
+Failure about_keyword(SignatureView signature, std::string_view text, PyObject *name)
 {
-    Py_ssize_t size = 0;
-    const char *utf8 = PyUnicode_Check(name) ? PyUnicode_AsUTF8AndSize(name, &size) : nullptr;
-    if (utf8 != nullptr) {
-        std::string_view key(utf8, static_cast<std::size_t>(size));
-        for (std::size_t i = 0; i < params.count; ++i) {
-            if (params.names[i].view() == key) {
-                if (slots[i] != nullptr) {
-                    return std::unexpected(type_error(call_name(params) +
-                                                      " got multiple values for argument '" +
-                                                      std::string(key) + "'"));
-                }
-                slots[i] = value;
-                return {};
-            }
-        }
-        return std::unexpected(type_error(
-            call_name(params) + " got an unexpected keyword argument '" + std::string(key) + "'"));
-    }
-    // A name without a UTF-8 form (lone surrogates) matches nothing; CPython
-    // formats it for the message.
-    PyErr_Clear();
-    Owned message = checked(PyUnicode_FromFormat("%s got an unexpected keyword argument '%S'",
-                                                 call_name(params).c_str(), name));
-    return std::unexpected(
-        Error::from_exception(checked(PyObject_CallOneArg(PyExc_TypeError, message.get()))));
-}
-
-Expected<void> finish(const Signature &params, const Slots &slots)
-{
-    for (std::size_t i = 0; i < params.required; ++i) {
-        if (slots[i] == nullptr) {
-            return std::unexpected(missing_required(params, slots));
-        }
-    }
-    return {};
+    Owned bytes = infallible(PyUnicode_AsEncodedString(name, "utf-8", "surrogatepass"));
+    const std::string_view utf8(PyBytes_AS_STRING(bytes.get()),
+                                static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+    return type_error(fill(text, call_name(signature), utf8));
 }
 
 }  // namespace
 
-Expected<void> bind_slow(const Signature &params, PyObject *const *args, Py_ssize_t nargs,
-                         PyObject *kwnames, Slots &slots)
+std::string text_signature(SignatureView signature)
 {
-    auto given = static_cast<std::size_t>(nargs);
-    if (given > params.count) {
-        return std::unexpected(too_many_positional(params, given));
+    std::string text(signature.name);
+    text += "(";
+    if (signature.surface == Surface::method) {
+        text += signature.parameters.empty() ? "$self" : "$self, ";
     }
-    slots.fill(nullptr);
-    for (std::size_t i = 0; i < given; ++i) {
-        slots[i] = args[i];
-    }
-    if (kwnames != nullptr) {
-        Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
-        for (Py_ssize_t k = 0; k < keywords; ++k) {
-            if (auto bound =
-                    bind_keyword(params, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots);
-                !bound) {
-                return bound;
-            }
+    for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
+        const Parameter &parameter = signature.parameters[i];
+        text.append(i == 0 ? "" : ", ").append(parameter.name.view());
+        if (parameter.optional()) {
+            text.append("=").append(default_text(parameter.default_value));
         }
     }
-    return finish(params, slots);
+    return text + ")\n--\n\n";
 }
 
-Expected<void> bind_tuple(const Signature &params, PyObject *args, PyObject *kwargs, Slots &slots)
+Failure binding_failure(SignatureView signature, Binding binding, Py_ssize_t nargs,
+                        PyObject *kwnames, std::span<PyObject *const> slots)
 {
-    auto given = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
-    if (given > params.count) {
-        return std::unexpected(too_many_positional(params, given));
+    switch (binding.fault) {
+        case Binding::Fault::too_many_positional:
+            return too_many_positional(signature, static_cast<std::size_t>(nargs));
+        case Binding::Fault::unexpected_keyword:
+            return about_keyword(signature, texts::unexpected_keyword,
+                                 PyTuple_GET_ITEM(kwnames, binding.keyword));
+        case Binding::Fault::multiple_values:
+            return about_keyword(signature, texts::multiple_values,
+                                 PyTuple_GET_ITEM(kwnames, binding.keyword));
+        case Binding::Fault::missing_required:
+            return missing_required(signature, slots);
+        case Binding::Fault::none:
+            break;
     }
-    slots.fill(nullptr);
-    for (std::size_t i = 0; i < given; ++i) {
-        slots[i] = PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(i));
-    }
-    if (kwargs != nullptr) {
-        Py_ssize_t position = 0;
-        PyObject *name = nullptr;
-        PyObject *value = nullptr;
-        while (PyDict_Next(kwargs, &position, &name, &value)) {
-            if (auto bound = bind_keyword(params, name, value, slots); !bound) {
-                return bound;
-            }
-        }
-    }
-    return finish(params, slots);
+    fail(texts::unbound_without_fault);
 }
 
 }  // namespace tesmar

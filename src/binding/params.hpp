@@ -4,31 +4,21 @@
 // matches and the signature cannot drift apart.
 #pragma once
 
-#include "binding/error.hpp"
+#include "binding/failure.hpp"
+#include "binding/numeric.hpp"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
+#include <span>
 #include <string_view>
+#include <type_traits>
 
 namespace tesmar {
 
-inline constexpr std::size_t max_params = 2;
-
-// Binding slots: borrowed argument objects, null when not given.
-using Slots = std::array<PyObject *, max_params>;
-
-// Which surface a signature belongs to: a module function, or a method of
-// the class (its messages name the class, its signature starts with $self).
-enum class Surface {
-    function,
-    method,
-};
-
-// Not constexpr: reaching it while a signature is made at compile time
-// stops the build with this message.
-inline void signature_error(const char * /*why*/) {}
+// Not constexpr: reaching it while a name is made at compile time stops the
+// build with this message.
+inline void name_error(const char * /*why*/) {}
 
 // A name held by value: the one compile-time string type. A signature or a
 // published name can then be a template argument (a build error about a
@@ -39,9 +29,12 @@ struct FixedName {
     consteval FixedName(std::string_view text)
     {
         if (text.size() >= sizeof chars) {
-            signature_error("name too long");
+            name_error("a name has at most 31 characters");
         }
         for (char c : text) {
+            if (static_cast<unsigned char>(c) > 127) {
+                name_error("a name is ASCII");
+            }
             chars[size++] = c;
         }
     }
@@ -51,192 +44,234 @@ struct FixedName {
     std::size_t size = 0;
 };
 
+// An optional parameter's default as written in its declaration: an integer
+// or a real number (whether it suits the parameter's type is checked where
+// the declaration is served).
+struct Default {
+    enum class Form : std::uint8_t {
+        none,  // a required parameter
+        integer,
+        real,
+    };
+    Form form = Form::none;
+    int128 integer = 0;
+    double real = 0.0;
+};
+
 // One parameter as a callable declares it: its name, and for an optional
 // one the value the computation receives when the caller leaves it out.
 struct Parameter {
     constexpr Parameter() = default;
     // A required parameter.
     consteval Parameter(const char *name_) : name(name_) {}
-    // An optional parameter and its default.
-    consteval Parameter(const char *name_, std::int64_t default_)
-        : name(name_), optional(true), default_value(default_)
+    // An optional parameter and its default: {"terms", 20}, {"low", 0.0}.
+    template <class Value>
+        requires std::is_arithmetic_v<Value> && (!std::is_same_v<Value, bool>)
+    consteval Parameter(const char *name_, Value value) : name(name_)
     {
+        if constexpr (std::is_integral_v<Value>) {
+            default_value.form = Default::Form::integer;
+            default_value.integer = value;
+        }
+        else {
+            default_value.form = Default::Form::real;
+            default_value.real = static_cast<double>(value);
+        }
     }
 
+    [[nodiscard]] constexpr bool optional() const { return default_value.form != Default::Form::none; }
+
     FixedName name;
-    bool optional = false;
-    std::int64_t default_value = 0;
+    Default default_value;
     // Bound by the module function only: on the method, the stored number
     // stands in for it.
     bool function_only = false;
 };
 
-// A callable's declared parameters, in order.
-struct ParameterList {
-    constexpr ParameterList() = default;
-    consteval ParameterList(std::initializer_list<Parameter> list)
-    {
-        if (list.size() > max_params) {
-            signature_error("too many parameters");
-        }
-        for (const Parameter &parameter : list) {
-            items[count++] = parameter;
+// The parameter that the method's stored number stands in for: the module
+// function binds it, the method does not.
+consteval Parameter function_only(const char *name)
+{
+    Parameter parameter(name);
+    parameter.function_only = true;
+    return parameter;
+}
+
+// Which surface a signature belongs to: a module function, or a method of
+// the class (its messages name the class, its signature starts with $self).
+enum class Surface {
+    function,
+    method,
+};
+
+// How many of the declared parameters a surface binds.
+template <std::size_t N>
+consteval std::size_t bound_count(Surface surface, const std::array<Parameter, N> &declared)
+{
+    std::size_t count = 0;
+    for (const Parameter &parameter : declared) {
+        if (surface == Surface::function || !parameter.function_only) {
+            ++count;
         }
     }
-
-    std::array<Parameter, max_params> items{};
-    std::size_t count = 0;
-};
+    return count;
+}
 
 // The signature of one surface: its name and the parameters it binds, for
 // binding and its messages. A value of this type is a template argument of
 // every entry that binds with it.
+template <std::size_t N>
 struct Signature {
-    consteval Signature(Surface surface_, std::string_view name_, const ParameterList &declared)
-        : surface(surface_), name(name_)
-    {
-        for (std::size_t i = 0; i < declared.count; ++i) {
-            const Parameter &parameter = declared.items[i];
-            if (surface_ == Surface::method && parameter.function_only) {
-                continue;
-            }
-            if (!parameter.optional) {
-                if (required != count) {
-                    signature_error("a required parameter follows an optional one");
-                }
-                ++required;
-            }
-            names[count] = parameter.name;
-            defaults[count] = parameter.default_value;
-            ++count;
-        }
-    }
+    static constexpr std::size_t count = N;
 
     Surface surface;
     FixedName name;  // the callable's Python name
-    std::array<FixedName, max_params> names{};
-    std::array<std::int64_t, max_params> defaults{};  // of the optional ones
-    std::size_t count = 0;
-    std::size_t required = 0;
+    std::array<Parameter, N> parameters;
+    std::size_t required;  // the leading parameters that have no default
 };
 
-namespace detail {
-
-// Writes a callable's doc: its text signature, "cos(number, terms=20)" or
-// "cos($self, terms=20)", followed by "\n--\n\n" so that CPython publishes
-// the signature and no docstring body. With `out` null it only counts.
-constexpr std::size_t write_signature(const Signature &params, char *out)
+// Why a declared parameter list cannot make a signature, if it cannot.
+template <std::size_t N>
+consteval bool required_after_optional(const std::array<Parameter, N> &declared)
 {
-    std::size_t size = 0;
-    auto put = [&](std::string_view text) {
-        for (char c : text) {
-            if (out != nullptr) {
-                out[size] = c;
-            }
-            ++size;
+    bool optional_seen = false;
+    for (const Parameter &parameter : declared) {
+        if (!parameter.optional() && optional_seen) {
+            return true;
         }
-    };
-    auto put_integer = [&](std::int64_t value) {
-        if (value < 0) {
-            put("-");
-        }
-        char digits[20] = {};
-        std::size_t length = 0;
-        // Digits from the last, in the negative range where every int64 fits.
-        for (std::int64_t rest = value < 0 ? value : -value; length == 0 || rest != 0; rest /= 10) {
-            digits[length++] = static_cast<char>('0' - rest % 10);
-        }
-        while (length > 0) {
-            put(std::string_view(&digits[--length], 1));
-        }
-    };
-    put(params.name.view());
-    put("(");
-    if (params.surface == Surface::method) {
-        put(params.count == 0 ? "$self" : "$self, ");
+        optional_seen = optional_seen || parameter.optional();
     }
-    for (std::size_t i = 0; i < params.count; ++i) {
-        put(i == 0 ? "" : ", ");
-        put(params.names[i].view());
-        if (i >= params.required) {
-            put("=");
-            put_integer(params.defaults[i]);
-        }
-    }
-    put(")\n--\n\n");
-    return size;
+    return false;
 }
 
-}  // namespace detail
-
-// The doc of the callable that `P` describes, null-terminated.
-template <Signature P>
-inline constexpr auto signature_doc = [] {
-    std::array<char, detail::write_signature(P, nullptr) + 1> text{};
-    detail::write_signature(P, text.data());
-    return text;
-}();
-
-// Binds a call that needs no message: every keyword the ASCII name of a
-// parameter not given yet, every required parameter given. False leaves the
-// call, and its report, to bind_slow. Stamped out per callable, so each
-// name compares as a constant of known length.
-template <Signature P>
-[[nodiscard, gnu::always_inline]] inline bool bind_plain(PyObject *const *args, Py_ssize_t nargs,
-                                                         PyObject *kwnames, Slots &slots) noexcept
+// The signature of surface S made from the declared parameters.
+template <Surface S, FixedName Name, std::size_t N, std::array<Parameter, N> Declared>
+consteval auto signature_of()
 {
-    auto given = static_cast<std::size_t>(nargs);
-    if (given > P.count) {
-        return false;
+    Signature<bound_count(S, Declared)> signature{S, Name, {}, 0};
+    std::size_t i = 0;
+    for (const Parameter &parameter : Declared) {
+        if (S == Surface::method && parameter.function_only) {
+            continue;
+        }
+        signature.parameters[i++] = parameter;
+        if (!parameter.optional()) {
+            ++signature.required;
+        }
     }
-    for (std::size_t i = 0; i < max_params; ++i) {
+    return signature;
+}
+
+// A signature whose size is not part of its type, for what runs cold.
+struct SignatureView {
+    Surface surface;
+    std::string_view name;
+    std::span<const Parameter> parameters;
+    std::size_t required;
+
+    template <std::size_t N>
+    constexpr SignatureView(const Signature<N> &signature) noexcept
+        : surface(signature.surface),
+          name(signature.name.view()),
+          parameters(signature.parameters),
+          required(signature.required)
+    {
+    }
+};
+
+// The doc CPython publishes for a callable: its text signature,
+// "cos(number, terms=20)" or "cos($self, terms=20)", and "\n--\n\n", so that
+// __text_signature__ is set and there is no docstring body. Defaults are
+// written as Python writes them (20, 0.0, 1e-05).
+[[nodiscard]] std::string text_signature(SignatureView signature);
+
+// The same, made once for the signature P and kept for the process (the
+// function objects point at it).
+template <auto P>
+[[nodiscard]] const char *text_signature_doc()
+{
+    static const char *const doc = [] {
+        const std::string text = text_signature(P);
+        auto *kept = new char[text.size() + 1];  // never freed: lives with the functions
+        text.copy(kept, text.size());
+        kept[text.size()] = '\0';
+        return kept;
+    }();
+    return doc;
+}
+
+// Binding slots: borrowed argument objects, null when not given.
+template <std::size_t N>
+using Slots = std::array<PyObject *, N>;
+
+// What binding a call found: every parameter bound, or the first fault.
+struct Binding {
+    enum class Fault : std::uint8_t {
+        none,
+        too_many_positional,
+        unexpected_keyword,
+        multiple_values,
+        missing_required,
+    };
+    Fault fault = Fault::none;
+    Py_ssize_t keyword = 0;  // the keyword at fault
+};
+
+// The position of the keyword `name` among P's parameters, P.count if none.
+// Parameter names are ASCII: no other name can match one.
+template <auto P>
+[[gnu::always_inline]] inline std::size_t parameter_named(PyObject *name) noexcept
+{
+    if (!PyUnicode_Check(name) || !PyUnicode_IS_ASCII(name)) {
+        return P.count;
+    }
+    const std::string_view key(static_cast<const char *>(PyUnicode_DATA(name)),
+                               static_cast<std::size_t>(PyUnicode_GET_LENGTH(name)));
+    std::size_t i = 0;
+    while (i < P.count && P.parameters[i].name.view() != key) {
+        ++i;
+    }
+    return i;
+}
+
+// Binds a vectorcall's arguments to the parameters of P, one slot each, in
+// the order CPython checks them: the count of positional arguments, each
+// keyword, then the required parameters. Stamped out per signature, so each
+// name compares as a constant of known length.
+template <auto P>
+[[gnu::always_inline]] inline Binding bind(PyObject *const *args, Py_ssize_t nargs,
+                                           PyObject *kwnames, Slots<P.count> &slots) noexcept
+{
+    const auto given = static_cast<std::size_t>(nargs);
+    if (given > P.count) [[unlikely]] {
+        return {Binding::Fault::too_many_positional};
+    }
+    for (std::size_t i = 0; i < P.count; ++i) {
         slots[i] = i < given ? args[i] : nullptr;
     }
-    Py_ssize_t keywords = kwnames == nullptr ? 0 : PyTuple_GET_SIZE(kwnames);
-    for (Py_ssize_t k = 0; k < keywords; ++k) {
-        PyObject *name = PyTuple_GET_ITEM(kwnames, k);
-        // Parameter names are ASCII, so no other name can match one.
-        if (!PyUnicode_Check(name) || !PyUnicode_IS_ASCII(name)) {
-            return false;
+    if (kwnames != nullptr) {
+        const Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < keywords; ++k) {
+            const std::size_t i = parameter_named<P>(PyTuple_GET_ITEM(kwnames, k));
+            if (i == P.count) {
+                return {Binding::Fault::unexpected_keyword, k};
+            }
+            if (slots[i] != nullptr) {
+                return {Binding::Fault::multiple_values, k};
+            }
+            slots[i] = args[nargs + k];
         }
-        std::string_view key(static_cast<const char *>(PyUnicode_DATA(name)),
-                             static_cast<std::size_t>(PyUnicode_GET_LENGTH(name)));
-        std::size_t i = 0;
-        while (i < P.count && P.names[i].view() != key) {
-            ++i;
-        }
-        if (i == P.count || slots[i] != nullptr) {
-            return false;
-        }
-        slots[i] = args[nargs + k];
     }
     for (std::size_t i = 0; i < P.required; ++i) {
         if (slots[i] == nullptr) {
-            return false;
+            return {Binding::Fault::missing_required};
         }
     }
-    return true;
+    return {};
 }
 
-[[nodiscard]] Expected<void> bind_slow(const Signature &params, PyObject *const *args,
-                                       Py_ssize_t nargs, PyObject *kwnames, Slots &slots);
-// The constructor's form: an argument tuple and a keyword dictionary.
-[[nodiscard]] Expected<void> bind_tuple(const Signature &params, PyObject *args, PyObject *kwargs,
-                                        Slots &slots);
-
-// Fills one slot per parameter. Plain positional calls, the common case,
-// never leave this inline fast path.
-[[nodiscard]] inline Expected<void> bind(const Signature &params, PyObject *const *args,
-                                         Py_ssize_t nargs, PyObject *kwnames, Slots &slots)
-{
-    auto given = static_cast<std::size_t>(nargs);
-    if (kwnames == nullptr && given >= params.required && given <= params.count) [[likely]] {
-        for (std::size_t i = 0; i < max_params; ++i) {
-            slots[i] = i < given ? args[i] : nullptr;
-        }
-        return {};
-    }
-    return bind_slow(params, args, nargs, kwnames, slots);
-}
+// The TypeError for a binding's fault, worded as CPython words its own.
+[[nodiscard]] Failure binding_failure(SignatureView signature, Binding binding, Py_ssize_t nargs,
+                                      PyObject *kwnames, std::span<PyObject *const> slots);
 
 }  // namespace tesmar

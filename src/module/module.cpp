@@ -136,12 +136,37 @@ consteval bool every_declaration_listed()
 static_assert(every_declaration_listed<Surface::function>());
 static_assert(every_declaration_listed<Surface::method>());
 
-// The definitions in a published order, then the zeroed entry that ends a
+// Stops the build for a declaration the binding cannot serve: the first
+// line of the compiler's report names the callable and the reason.
+template <FixedName Callable, Refusal Why>
+struct cannot_serve {
+    static_assert(Why == Refusal::none,
+                  "the binding cannot serve this declaration: the line above names it and why");
+    static constexpr bool served = true;
+};
+
+// The PyMethodDef of declaration K on surface S; an empty one, after the
+// build has stopped, for a declaration the binding cannot serve.
+template <Surface S, std::size_t K>
+PyMethodDef method_def_of() noexcept
+{
+    using Served = Serving<callables, K, S>;
+    constexpr Refusal refusal = Served::refusal();
+    static_assert(cannot_serve<Served::declared.name, refusal>::served);
+    if constexpr (refusal == Refusal::none) {
+        return Served::method_def();
+    }
+    else {
+        return {};
+    }
+}
+
+// The PyMethodDefs in a published order, then the zeroed entry that ends a
 // CPython method table.
 template <Surface S, FixedName... Names>
 std::array<PyMethodDef, sizeof...(Names) + 1> table(Order<S, Names...> /*order*/) noexcept
 {
-    return {definition_of<callables, declaration_named<S, Names>(), S>()..., PyMethodDef{}};
+    return {method_def_of<S, declaration_named<S, Names>()>()..., PyMethodDef{}};
 }
 
 // The function objects and the type keep pointers into these tables, so
@@ -149,8 +174,9 @@ std::array<PyMethodDef, sizeof...(Names) + 1> table(Order<S, Names...> /*order*/
 std::array function_table = table(FunctionOrder{});
 std::array method_table = table(MethodOrder{});
 
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, "tesmar_math", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+PyModuleDef module_definition = {
+    PyModuleDef_HEAD_INIT, texts::module_name, texts::module_doc, 0, nullptr, nullptr, nullptr,
+    nullptr,         nullptr,
 };
 
 // The first interpreter to import us; others are refused.
@@ -161,7 +187,7 @@ PyObject *module_cell = nullptr;
 PyObject *interned(PyObject *&holder, const char *text)
 {
     if (holder == nullptr) {
-        holder = checked(PyUnicode_InternFromString(text)).release();
+        holder = infallible(PyUnicode_InternFromString(text)).release();
     }
     return holder;
 }
@@ -180,71 +206,66 @@ PyObject *name_name()
 
 // Appends `name` to __all__ (creating the list on the first add), then sets
 // the attribute.
-Expected<void> add(PyObject *module, PyObject *name, PyObject *value)
+Result<void> add(PyObject *module, PyObject *name, PyObject *value)
 {
     Owned all = Owned::steal(PyObject_GetAttr(module, all_name()));
     if (!all) {
         if (PyErr_ExceptionMatches(PyExc_AttributeError) == 0) {
-            return std::unexpected(Error::fetch());
+            return unexpected_pending();
         }
         PyErr_Clear();
-        all = checked(PyList_New(0));
+        all = infallible(PyList_New(0));
         if (PyObject_SetAttr(module, all_name(), all.get()) < 0) {
-            return std::unexpected(Error::fetch());
+            return unexpected_pending();
         }
     }
     if (PyList_Append(all.get(), name) < 0) {
         PyErr_Print();
-        fail("could not append __name__ to __all__");
+        fail(texts::append_to_all_failed);
     }
     if (PyObject_SetAttr(module, name, value) < 0) {
-        return std::unexpected(Error::fetch());
+        return unexpected_pending();
     }
     return {};
 }
 
-Expected<void> add(PyObject *module, const char *name, PyObject *value)
+Result<void> add(PyObject *module, const char *name, PyObject *value)
 {
-    Owned key = checked(PyUnicode_FromString(name));
+    Owned key = infallible(PyUnicode_FromString(name));
     return add(module, key.get(), value);
 }
 
-Expected<void> add_function(PyObject *module, PyMethodDef *def)
+Result<void> add_function(PyObject *module, PyMethodDef *def)
 {
     Owned module_name = Owned::steal(PyModule_GetNameObject(module));
     if (!module_name) {
-        return std::unexpected(Error::fetch());
+        return unexpected_pending();
     }
     Owned function = Owned::steal(PyCMethod_New(def, module, module_name.get(), nullptr));
     if (!function) {
-        return std::unexpected(Error::fetch());
+        return unexpected_pending();
     }
     Owned name = Owned::steal(PyObject_GetAttr(function.get(), name_name()));
     if (!name) {
-        return std::unexpected(Error::fetch());
+        return unexpected_pending();
     }
     return add(module, name.get(), function.get());
 }
 
-Expected<void> add_float(PyObject *module, const char *name, double value)
+Result<void> add_float(PyObject *module, const char *name, double value)
 {
-    Owned number = checked(PyFloat_FromDouble(value));
+    Owned number = infallible(PyFloat_FromDouble(value));
     return add(module, name, number.get());
 }
 
-Expected<void> module_body(PyObject *module)
+Result<void> module_body(PyObject *module)
 {
     // A type made by an earlier, failed import is kept.
     PyTypeObject *type =
         number_type != nullptr ? number_type : create_number_type(method_table.data());
     if (type == nullptr) {
-        Owned cause = Error::fetch().to_exception();
-        Owned error =
-            std::move(Error::make(PyExc_RuntimeError,
-                                  "An error occurred while initializing class Tesmarmath"))
-                .to_exception();
-        PyException_SetCause(error.get(), cause.release());
-        return std::unexpected(Error::from_exception(std::move(error)));
+        return std::unexpected(
+            raised_from_pending(PyExc_RuntimeError, std::string(texts::class_init_failed)));
     }
     if (auto added = add(module, "Tesmarmath", reinterpret_cast<PyObject *>(type)); !added) {
         return added;
@@ -263,27 +284,24 @@ Expected<void> module_body(PyObject *module)
     return add_float(module, "infinity", std::numeric_limits<double>::infinity());
 }
 
-Expected<Owned> initialise()
+Result<Owned> initialise()
 {
     std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) {
-        return std::unexpected(Error::fetch());
+        return unexpected_pending();
     }
     std::int64_t expected = -1;
     if (!recorded_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-        return std::unexpected(Error::make(
-            PyExc_ImportError,
-            "tesmar_math does not yet support sub-interpreters: it can be imported only by the "
-            "first interpreter that loaded it (see the project's issue tracker)"));
+        return unexpected_raise(PyExc_ImportError, std::string(texts::sub_interpreters_refused));
     }
     if (module_cell != nullptr) {
         return Owned::borrow(module_cell);
     }
     // Single-phase initialisation; 1013 is the C API version (the
     // PYTHON_API_VERSION of every Python 3), written out as the number.
-    Owned module = Owned::steal(PyModule_Create2(&definition, 1013));
+    Owned module = Owned::steal(PyModule_Create2(&module_definition, 1013));
     if (!module) {
-        return std::unexpected(Error::fetch());
+        return unexpected_pending();
     }
     if (auto built = module_body(module.get()); !built) {
         return std::unexpected(std::move(built.error()));

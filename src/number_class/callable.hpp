@@ -1,8 +1,8 @@
 // Declaring a callable once: its Python name, its parameters, the module
 // function's computation, and the method's with what it takes and writes
-// back. The kinds of the parameters come from the computations' C++
-// signatures; both definitions and both text signatures are stamped out
-// from the one declaration.
+// back. The kinds of the parameters and of the result come from the
+// computations' C++ signatures; both PyMethodDefs and both text signatures
+// are stamped out from the one declaration.
 //
 // Naming: a computation has its callable's Python name; a method whose
 // computation differs from the function's adds `_stored` (`floor` and
@@ -13,20 +13,12 @@
 #include "binding/params.hpp"
 #include "number_class/method.hpp"
 
+#include <array>
 #include <cstddef>
 #include <tuple>
 #include <type_traits>
 
 namespace tesmar {
-
-// The parameter that the method's stored number stands in for: the module
-// function binds it, the method does not.
-consteval Parameter stored(const char *name)
-{
-    Parameter parameter(name);
-    parameter.function_only = true;
-    return parameter;
-}
 
 // The module function: the computation takes the bound parameters.
 template <class Computation>
@@ -48,10 +40,24 @@ struct Absent {};
 inline constexpr Absent no_function{};
 inline constexpr Absent no_method{};
 
-template <class F, class M>
+// A callable without parameters: {}.
+struct NoParameters {};
+
+template <class F, class M, std::size_t N>
 struct Callable {
+    template <std::size_t K>
+    consteval Callable(const char *name_, const Parameter (&declared)[K], F function_, M method_)
+        : name(name_), function(function_), method(method_)
+    {
+        std::copy(declared, declared + K, parameters.begin());
+    }
+    consteval Callable(const char *name_, NoParameters /*none*/, F function_, M method_)
+        : name(name_), function(function_), method(method_)
+    {
+    }
+
     FixedName name;
-    ParameterList parameters;
+    std::array<Parameter, N> parameters{};
     F function;
     M method;
 
@@ -59,66 +65,73 @@ struct Callable {
     static constexpr bool has_method = !std::is_same_v<M, Absent>;
 };
 
+template <class F, class M, std::size_t K>
+Callable(const char *, const Parameter (&)[K], F, M) -> Callable<F, M, K>;
 template <class F, class M>
-Callable(const char *, ParameterList, F, M) -> Callable<F, M>;
+Callable(const char *, NoParameters, F, M) -> Callable<F, M, 0>;
 
-// Stops the build when a declaration and its computation disagree; the
-// callable's name is the first thing the compiler's report shows.
-template <FixedName Name, class Computation, std::size_t Bound, Takes T>
-consteval bool computation_matches()
-{
-    constexpr std::size_t taken = std::tuple_size_v<Computation>;
-    if constexpr (T == Takes::stored_number) {
-        static_assert(taken == Bound + 1,
-                      "declared Takes::stored_number: the computation takes the stored number, "
-                      "then one value per bound parameter");
-        if constexpr (taken != 0) {
-            static_assert(std::is_same_v<std::tuple_element_t<0, Computation>, double>,
-                          "declared Takes::stored_number: the stored number is a double");
+// What serving the callable declared at position K of the tuple
+// `Declarations` on surface S takes. (Declarations are reached through the
+// whole tuple: GCC 12 cannot tell references to two of a tuple's elements
+// apart as template arguments.)
+template <const auto &Declarations, std::size_t K, Surface S>
+struct Serving {
+    static constexpr const auto &declared = std::get<K>(Declarations);
+    static constexpr auto signature =
+        signature_of<S, declared.name, declared.parameters.size(), declared.parameters>();
+
+    static constexpr auto computation()
+    {
+        if constexpr (S == Surface::function) {
+            return declared.function.computation;
+        }
+        else {
+            return declared.method.computation;
         }
     }
-    else {
-        static_assert(taken == Bound,
-                      "the computation takes one value per bound parameter, "
-                      "and no stored number (Takes::arguments_only)");
-    }
-    return true;
-}
+    using Types = ComputationTypes<std::remove_const_t<decltype(computation())>>;
+    using Value = typename Unwrapped<typename Types::Result>::type;
 
-// The definition on surface S of the callable declared at position K of the
-// tuple `Declarations`. (Declarations are reached through the whole tuple:
-// GCC 12 cannot tell references to two of a tuple's elements apart as
-// template arguments.)
-template <const auto &Declarations, std::size_t K, Surface S>
-PyMethodDef definition_of() noexcept
-{
-    constexpr const auto &declared = std::get<K>(Declarations);
-    constexpr Signature signature{S, declared.name.view(), declared.parameters};
-    if constexpr (S == Surface::function) {
-        constexpr auto computation = declared.function.computation;
-        using Computation =
-            typename ComputationTypes<std::remove_const_t<decltype(computation)>>::Args;
-        static_assert(computation_matches<declared.name, Computation, signature.count,
-                                          Takes::arguments_only>());
-        return definition<FunctionCall<computation, signature>>();
+    static consteval Refusal refusal()
+    {
+        if constexpr (S == Surface::function) {
+            return refusal_of<signature, typename WithoutPoll<typename Types::Args>::type,
+                              typename Types::Result>();
+        }
+        else {
+            constexpr Refusal of_method = method_refusal<typename Types::Args, Value,
+                                                         declared.method.takes,
+                                                         declared.method.write_back>();
+            if constexpr (of_method != Refusal::none) {
+                return of_method;
+            }
+            else {
+                using Bound = typename BoundTypes<typename Types::Args, declared.method.takes>::type;
+                return refusal_of<signature, typename WithoutPoll<Bound>::type,
+                                  typename Types::Result>();
+            }
+        }
     }
-    else {
-        constexpr auto computation = declared.method.computation;
-        using Computation =
-            typename ComputationTypes<std::remove_const_t<decltype(computation)>>::Args;
-        static_assert(computation_matches<declared.name, Computation, signature.count,
-                                          declared.method.takes>());
-        return definition<MethodCall<computation, signature, declared.method.takes,
-                                     declared.method.write_back>>();
+
+    // The PyMethodDef, for a declaration the binding serves.
+    static PyMethodDef method_def()
+    {
+        if constexpr (S == Surface::function) {
+            return tesmar::method_def<FunctionCall<computation(), signature>>();
+        }
+        else {
+            return tesmar::method_def<MethodCall<computation(), signature, declared.method.takes,
+                                                 declared.method.write_back>>();
+        }
     }
-}
+};
 
 // The class's own callable: the stored number itself.
 [[nodiscard]] constexpr double get_number(double number) noexcept { return number; }
 
 inline constexpr std::tuple class_callables{
-    Callable{
-        "get_number", {}, no_function, Method{&get_number, Takes::stored_number, WriteBack::none}},
+    Callable{"get_number", {}, no_function,
+             Method{&get_number, Takes::stored_number, WriteBack::none}},
 };
 
 }  // namespace tesmar

@@ -1,13 +1,11 @@
-// Instance methods: the shared entries of the binding frame, with a
-// receiver. A method's declaration says what its computation takes (the
-// stored number first, or only the bound arguments) and what it writes
-// back; the build checks the first against the computation's parameters.
+// Instance methods: the binding frame's call with a receiver. A method's
+// declaration says what its computation takes (the stored number first, or
+// only the bound arguments) and what it writes back.
 #pragma once
 
 #include "binding/frame.hpp"
 #include "number_class/number_class.hpp"
 
-#include <cstdint>
 #include <tuple>
 #include <type_traits>
 
@@ -26,7 +24,7 @@ enum class WriteBack {
     store_return_value,  // stores the result as a double; returns the result itself
 };
 
-// The bound parameters' types: the computation's, less the stored number.
+// The values a method binds: the computation's, less the stored number.
 template <class Computation, Takes T>
 struct BoundTypes {
     using type = Computation;
@@ -36,22 +34,35 @@ struct BoundTypes<std::tuple<First, Rest...>, Takes::stored_number> {
     using type = std::tuple<Rest...>;
 };
 
-template <auto Op, Signature P, Takes T, WriteBack W>
+// What the binding refuses of a method beyond its signature and kinds.
+template <class Computation, class Value, Takes T, WriteBack W>
+consteval Refusal method_refusal()
+{
+    if constexpr (T == Takes::stored_number) {
+        if constexpr (std::tuple_size_v<Computation> == 0) {
+            return Refusal::the_stored_number_is_not_the_computations_first_value_a_double;
+        }
+        else if constexpr (!std::is_same_v<std::tuple_element_t<0, Computation>, double>) {
+            return Refusal::the_stored_number_is_not_the_computations_first_value_a_double;
+        }
+    }
+    if constexpr (W != WriteBack::none && !std::is_arithmetic_v<Value> &&
+                  !std::is_same_v<Value, int128>) {
+        return Refusal::a_stored_result_is_not_a_real_number;
+    }
+    return Refusal::none;
+}
+
+template <auto Op, auto P, Takes T, WriteBack W>
 struct MethodCall {
     static_assert(P.surface == Surface::method);
-    static constexpr const Signature &params = P;
-    using Args = typename ArgumentsFor<
-        P, typename BoundTypes<typename ComputationTypes<decltype(Op)>::Args, T>::type>::type;
-
-    // An exact Tesmarmath whose flag lets the access through.
-    static bool fast_ready(PyObject *self) noexcept
-    {
-        if (!Py_IS_TYPE(self, number_type)) {
-            return false;
-        }
-        const std::uint64_t flag = reinterpret_cast<NumberObject *>(self)->borrow_flag;
-        return W == WriteBack::none ? flag != held_exclusively : flag == 0;
-    }
+    static constexpr auto signature = P;
+    using Types = ComputationTypes<decltype(Op)>;
+    using Taken = WithoutPoll<typename BoundTypes<typename Types::Args, T>::type>;
+    using Args = typename ArgumentsFor<P, typename Taken::type>::type;
+    using Value = typename Unwrapped<typename Types::Result>::type;
+    // A method that stores nothing only reads: others may read alongside.
+    static constexpr Access access = W == WriteBack::none ? Access::shared : Access::exclusive;
 
     // The computation as a function of the bound arguments alone.
     static auto with_stored(double stored)
@@ -64,63 +75,27 @@ struct MethodCall {
         }
     }
 
-    // The flag is still taken for a computing method: one that polls for
-    // signals may run a Python handler, which must meet it as on the general
-    // path.
-    static PyObject *call_fast(PyObject *self, const typename Args::Values &values) noexcept
+    // The receiver is held from before any argument converts (a conversion
+    // may call back into it) until the result is made.
+    [[gnu::always_inline]] static Result<Owned> run(PyObject *self, const Slots<P.count> &slots)
     {
-        auto *object = reinterpret_cast<NumberObject *>(self);
-        if constexpr (W == WriteBack::none) {
-            // The reading computations are pure and run no Python code, so a
-            // shared hold taken here could never be observed.
-            return fast_finish(Args::apply(with_stored(object->number), values));
-        }
-        else {
-            const std::uint64_t free_flag = object->borrow_flag;
-            object->borrow_flag = held_exclusively;
-            auto result = Args::apply(with_stored(object->number), values);
-            object->borrow_flag = free_flag;  // nothing below runs Python code
-            if constexpr (IsOutcome<decltype(result)>::value) {
-                if (!result) [[unlikely]] {
-                    return raise_op_error(result.error());
-                }
-            }
-            const auto value = [&] {
-                if constexpr (IsOutcome<decltype(result)>::value) {
-                    return *result;
-                }
-                else {
-                    return result;
-                }
-            }();
-            object->number = static_cast<double>(value);
-            if constexpr (W == WriteBack::store_new_instance) {
-                PyObject *made = allocate_instance(number_type, object->number);
-                return made != nullptr ? made : failed_result();
-            }
-            else {
-                return fast_result(value);
-            }
-        }
-    }
-
-    static Expected<Owned> call(PyObject *self, const Slots &slots)
-    {
-        constexpr Access access = W == WriteBack::none ? Access::shared : Access::exclusive;
         auto receiver = Receiver<access>::take(self);
         if (!receiver) [[unlikely]] {
             return std::unexpected(std::move(receiver.error()));
         }
-        auto values = Args::initial();
-        if (auto converted = Args::convert(slots, values); !converted) [[unlikely]] {
-            return std::unexpected(std::move(converted.error()));
+        Stop stop = Stop::none;
+        auto values = Args::convert(slots, &stop);
+        if (!values) [[unlikely]] {
+            return std::unexpected(std::move(values.error()));
         }
-        auto value = Args::compute(with_stored(receiver->number()), slots, values);
-        if (!value) {
+        auto result =
+            Args::template apply<Taken::polls>(with_stored(receiver->number()), *values, &stop);
+        auto value = Args::settle(std::move(result), stop);
+        if (!value) [[unlikely]] {
             return std::unexpected(std::move(value.error()));
         }
         if constexpr (W == WriteBack::none) {
-            return to_python(*value);
+            return ResultKind<Value>::to_python(*value);
         }
         else {
             receiver->set_number(static_cast<double>(*value));
@@ -128,7 +103,7 @@ struct MethodCall {
                 return make_result(receiver->number());
             }
             else {
-                return to_python(*value);
+                return ResultKind<Value>::to_python(*value);
             }
         }
     }

@@ -5,66 +5,95 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 namespace tesmar {
 namespace {
 
-constexpr ParameterList constructor_parameters{"number"};
+constexpr std::array<Parameter, 1> constructor_parameters{Parameter("number")};
 // The constructor binds like a method named __new__, for its messages; the
 // class shows the signature "(number)".
-constexpr Signature new_params{Surface::method, "__new__", constructor_parameters};
-constexpr Signature class_signature{Surface::function, "Tesmarmath", constructor_parameters};
-using ConstructorArguments = Arguments<new_params, double>;
+constexpr auto new_signature =
+    signature_of<Surface::method, "__new__", 1, constructor_parameters>();
+constexpr auto class_signature =
+    signature_of<Surface::function, "Tesmarmath", 1, constructor_parameters>();
 
-[[gnu::cold]] PyObject *allocation_failed() noexcept
-{
-    return guarded([]() -> Expected<Owned> { return std::unexpected(Error::fetch()); });
-}
+// The constructor as a Call of the frame: a new instance of the class
+// (`type`, the receiver of the call) holding the converted number.
+struct ConstructorCall {
+    static constexpr auto signature = new_signature;
+    using Args = Arguments<new_signature, double>;
 
-PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexcept
-{
-    // One exact float or int, by position: nothing to report but allocation.
-    if (double value = 0.0; kwargs == nullptr && PyTuple_GET_SIZE(args) == 1 &&
-                            read_exact(PyTuple_GET_ITEM(args, 0), value)) [[likely]] {
-        PyObject *object = allocate_instance(type, value);
-        return object != nullptr ? object : allocation_failed();
-    }
-    return guarded([&]() -> Expected<Owned> {
-        Slots slots;
-        if (auto bound = bind_tuple(new_params, args, kwargs, slots); !bound) {
-            return std::unexpected(std::move(bound.error()));
+    [[gnu::always_inline]] static Result<Owned> run(PyObject *type, const Slots<1> &slots)
+    {
+        auto values = Args::convert(slots, nullptr);
+        if (!values) [[unlikely]] {
+            return std::unexpected(std::move(values.error()));
         }
-        auto values = ConstructorArguments::initial();
-        if (auto converted = ConstructorArguments::convert(slots, values); !converted) {
-            return std::unexpected(std::move(converted.error()));
-        }
-        Owned object = Owned::steal(allocate_instance(type, std::get<0>(values)));
-        if (!object) {
-            return std::unexpected(Error::fetch());
+        Owned object = Owned::steal(
+            allocate_instance(reinterpret_cast<PyTypeObject *>(type), std::get<0>(*values)));
+        if (!object) [[unlikely]] {
+            return unexpected_pending();  // the allocator's MemoryError
         }
         return object;
+    }
+};
+
+// Tesmarmath(number): calling the class calls this directly.
+PyObject *number_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf,
+                            PyObject *kwnames) noexcept
+{
+    return entry<ConstructorCall>(type, args, PyVectorcall_NARGS(nargsf), kwnames);
+}
+
+// Tesmarmath.__new__(Tesmarmath, ...): the same call, its keyword
+// dictionary spread out as a vectorcall's keywords.
+PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexcept
+{
+    auto *self = reinterpret_cast<PyObject *>(type);
+    PyObject *const *positional = reinterpret_cast<PyTupleObject *>(args)->ob_item;
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
+        return entry<ConstructorCall>(self, positional, nargs, nullptr);
+    }
+    return guarded([&]() -> Result<Owned> {
+        std::vector<PyObject *> values(positional, positional + nargs);
+        Owned names = infallible(PyTuple_New(PyDict_GET_SIZE(kwargs)));
+        Py_ssize_t position = 0;
+        PyObject *name = nullptr;
+        PyObject *value = nullptr;
+        for (Py_ssize_t k = 0; PyDict_Next(kwargs, &position, &name, &value); ++k) {
+            PyTuple_SET_ITEM(names.get(), k, Py_NewRef(name));
+            values.push_back(value);
+        }
+        Owned made = Owned::steal(entry<ConstructorCall>(self, values.data(), nargs, names.get()));
+        if (!made) {
+            return unexpected_pending();
+        }
+        return made;
     });
 }
 
 Owned to_str(const std::string &text)
 {
-    return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    return infallible(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
 PyObject *number_repr(PyObject *self) noexcept
 {
-    return guarded([&]() -> Expected<Owned> {
+    return guarded([&]() -> Result<Owned> {
         auto receiver = Receiver<Access::shared>::take(self);
         if (!receiver) {
             return std::unexpected(std::move(receiver.error()));
         }
-        return to_str("Tesmarmath(" + text_form(receiver->number()) + ")");
+        return to_str(fill(texts::repr_format, text_form(receiver->number())));
     });
 }
 
 PyObject *number_str(PyObject *self) noexcept
 {
-    return guarded([&]() -> Expected<Owned> {
+    return guarded([&]() -> Result<Owned> {
         auto receiver = Receiver<Access::shared>::take(self);
         if (!receiver) {
             return std::unexpected(std::move(receiver.error()));
@@ -92,30 +121,26 @@ PyTypeObject *create_number_type(PyMethodDef *methods) noexcept
         PyType_Slot{Py_tp_repr, reinterpret_cast<void *>(&number_repr)},
         PyType_Slot{Py_tp_str, reinterpret_cast<void *>(&number_str)},
         PyType_Slot{Py_tp_dealloc, reinterpret_cast<void *>(&number_dealloc)},
-        PyType_Slot{Py_tp_doc, const_cast<char *>(signature_doc<class_signature>.data())},
+        PyType_Slot{Py_tp_doc, const_cast<char *>(text_signature_doc<class_signature>())},
         PyType_Slot{Py_tp_methods, methods},
         PyType_Slot{0, nullptr},
     };
     PyType_Spec type_spec = {
-        "builtins.Tesmarmath", sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
+        texts::class_name, sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
     };
     number_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&type_spec));
+    if (number_type != nullptr) {
+        // Calling the class skips type.__call__ and binds as every other
+        // callable does.
+        number_type->tp_vectorcall = number_vectorcall;
+    }
     return number_type;
 }
 
-Owned make_result(double value)
+Failure foreign_receiver(PyObject *self)
 {
-    Owned object = Owned::steal(allocate_instance(number_type, value));
-    if (!object) [[unlikely]] {
-        fail_api_call();
-    }
-    return object;
-}
-
-Error foreign_receiver(PyObject *self)
-{
-    return Error::make(PyExc_TypeError, "'" + qualified_type_name(self) +
-                                            "' object cannot be converted to 'Tesmarmath'");
+    return Failure::to_raise(PyExc_TypeError,
+                             fill(texts::not_an_instance, qualified_type_name(self)));
 }
 
 }  // namespace tesmar

@@ -2,10 +2,12 @@
 // receiver with shared or exclusive access for the length of one call.
 #pragma once
 
-#include "binding/error.hpp"
+#include "binding/failure.hpp"
+#include "binding/texts.hpp"
 
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <utility>
 
 namespace tesmar {
@@ -27,9 +29,6 @@ extern PyTypeObject *number_type;
 // creation leaves the pending exception set and returns null.
 [[nodiscard]] PyTypeObject *create_number_type(PyMethodDef *methods) noexcept;
 
-// A new instance holding `value` (the result instance).
-[[nodiscard]] Owned make_result(double value);
-
 // A new instance of `type` holding `value`, or null with the allocator's
 // exception pending.
 [[nodiscard]] inline PyObject *allocate_instance(PyTypeObject *type, double value) noexcept
@@ -46,15 +45,23 @@ extern PyTypeObject *number_type;
     return object;
 }
 
+// A new instance holding `value` (a method's result instance); failing to
+// make it is an internal failure.
+[[nodiscard]] inline Owned make_result(double value)
+{
+    return infallible(allocate_instance(number_type, value));
+}
+
 enum class Access {
     shared,
     exclusive
 };
 
 // The TypeError for a receiver that is not a Tesmarmath.
-[[nodiscard]] Error foreign_receiver(PyObject *self);
+[[nodiscard]] Failure foreign_receiver(PyObject *self);
 
-// Access to a receiver for one call; released on every path.
+// Access to a receiver for one call; released on every path. The caller
+// keeps the receiver alive for the call, so the access holds no reference.
 template <Access A>
 class Receiver {
 public:
@@ -73,7 +80,6 @@ public:
         else {
             object_->borrow_flag = 0;
         }
-        Py_DECREF(object_);
     }
 
     [[nodiscard]] double number() const noexcept { return object_->number; }
@@ -83,7 +89,7 @@ public:
         object_->number = value;
     }
 
-    [[nodiscard]] static Expected<Receiver> take(PyObject *self)
+    [[gnu::always_inline]] [[nodiscard]] static Result<Receiver> take(PyObject *self)
     {
         // CPython's method descriptors refuse a foreign receiver before we
         // run; this check holds for any caller that reaches an entry itself.
@@ -94,17 +100,17 @@ public:
         auto *object = reinterpret_cast<NumberObject *>(self);
         if constexpr (A == Access::shared) {
             if (object->borrow_flag == held_exclusively) [[unlikely]] {
-                return std::unexpected(Error::make(PyExc_RuntimeError, "Already mutably borrowed"));
+                return unexpected_raise(PyExc_RuntimeError,
+                                        std::string(texts::already_mutably_borrowed));
             }
             ++object->borrow_flag;
         }
         else {
             if (object->borrow_flag != 0) [[unlikely]] {
-                return std::unexpected(Error::make(PyExc_RuntimeError, "Already borrowed"));
+                return unexpected_raise(PyExc_RuntimeError, std::string(texts::already_borrowed));
             }
             object->borrow_flag = held_exclusively;
         }
-        Py_INCREF(self);
         return Receiver(object);
     }
 

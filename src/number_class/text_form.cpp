@@ -1,5 +1,7 @@
 #include "number_class/text_form.hpp"
 
+#include "binding/decimal_text.hpp"
+
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -10,44 +12,6 @@
 
 namespace tesmar {
 namespace {
-
-// Significant digits (no leading/trailing zeros) and exponent k, meaning
-// the value 0.d1d2...dn * 10^k.
-struct Decimal {
-    std::string digits;
-    int k = 0;
-};
-
-// Splits to_chars scientific output "d[.ddd]e[+-]XX" into digits and k.
-Decimal parse_scientific(std::string_view s)
-{
-    Decimal d;
-    std::size_t pos = 0;
-    for (; pos < s.size() && s[pos] != 'e'; ++pos) {
-        if (s[pos] != '.') {
-            d.digits.push_back(s[pos]);
-        }
-    }
-    std::size_t exp_pos = pos + 1;
-    if (exp_pos < s.size() && s[exp_pos] == '+') {
-        ++exp_pos;  // from_chars rejects '+'
-    }
-    int e = 0;
-    std::from_chars(s.data() + exp_pos, s.data() + s.size(), e);
-    d.k = e + 1;
-    while (d.digits.size() > 1 && d.digits.back() == '0') {
-        d.digits.pop_back();
-    }
-    return d;
-}
-
-Decimal scientific(double x, int precision)
-{
-    // 767 is the most significant digits a double's exact expansion needs.
-    char buf[800];
-    auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, precision);
-    return parse_scientific(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
-}
 
 bool round_trips(const Decimal &d, double x)
 {
@@ -68,12 +32,12 @@ void prefer_greater_on_tie(Decimal &d, double x)
     const std::string half = d.digits + '5';
 
     // Cheap filter: rounding to n+2 digits must show "D50" at the same scale.
-    Decimal near = scientific(x, n + 1);
+    Decimal near = rounded_decimal(x, n + 1);
     if (near.k != d.k || near.digits != half) {
         return;
     }
 
-    Decimal exact = scientific(x, 767);
+    Decimal exact = rounded_decimal(x, 767);
     if (exact.k != d.k || exact.digits != half) {
         return;
     }
@@ -114,9 +78,7 @@ std::string text_form(double x)
     }
 
     const double a = std::fabs(x);
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
-    Decimal d = parse_scientific(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+    Decimal d = shortest_decimal(a);
     prefer_greater_on_tie(d, a);
 
     const int n = static_cast<int>(d.digits.size());

@@ -1,7 +1,6 @@
 #include "ops/factorial_tetration.hpp"
 
 #include "binding/numeric.hpp"
-#include "binding/signals.hpp"
 
 #include <array>
 #include <bit>
@@ -11,12 +10,19 @@
 namespace tesmar::ops::factorial_tetration {
 namespace {
 
+// Messages callers match on: they never change, not even where the two
+// surfaces word one error differently (the method's overflow ends in a full
+// stop).
 constexpr const char *negative_factorial = "The factorial of a negative number is not defined.";
+constexpr const char *factorial_overflow = "Factorial overflow";
+constexpr const char *factorial_stored_overflow = "Factorial overflow.";
+constexpr const char *negative_height = "Height can't be negative";
+constexpr const char *infinite_tower = "The result is too big (infinity)";
 
-// n! with every multiplication checked; at most a few dozen steps, since
-// the product overflows long before the counter could.
+// n! with every multiplication tested for overflow; at most a few dozen
+// steps, since the product overflows long before the counter could.
 template <class Int>
-constexpr Outcome<Int> checked_factorial(Int n, const char *overflow) noexcept
+constexpr Outcome<Int> exact_factorial(Int n, const char *overflow) noexcept
 {
     if (n < 0) {
         return value_error(negative_factorial);
@@ -30,20 +36,19 @@ constexpr Outcome<Int> checked_factorial(Int n, const char *overflow) noexcept
     return product;
 }
 
-constexpr const char *factorial_overflow = "Factorial overflow";
 constexpr std::int64_t largest_factorial_argument = 20;
 
-// 0! to 20!, made by the checked loop itself so the two cannot disagree.
+// 0! to 20!, made by the same loop so the two cannot disagree.
 constexpr auto factorial_table = [] {
     std::array<std::int64_t, largest_factorial_argument + 1> table{};
     for (std::int64_t n = 0; n <= largest_factorial_argument; ++n) {
         table[static_cast<std::size_t>(n)] =
-            *checked_factorial<std::int64_t>(n, factorial_overflow);
+            *exact_factorial<std::int64_t>(n, factorial_overflow);
     }
     return table;
 }();
 static_assert(factorial_table[20] == 2432902008176640000);
-static_assert(!checked_factorial<std::int64_t>(largest_factorial_argument + 1, factorial_overflow));
+static_assert(!exact_factorial<std::int64_t>(largest_factorial_argument + 1, factorial_overflow));
 
 // Steps between two calls of `poll`: about a millisecond of pow.
 constexpr std::uint64_t poll_interval = std::uint64_t{1} << 16U;
@@ -54,8 +59,7 @@ constexpr std::uint64_t poll_interval = std::uint64_t{1} << 16U;
 // rest of the sequence repeats with that period and the steps left can be
 // cut to their remainder. Brent's method finds the repeat within a few
 // periods of where it starts; until then the steps are the plain loop's, in
-// its order, so an infinity met first is still reported. `poll` returning
-// false stops the work (a pending signal).
+// its order, so an infinity met first is still reported.
 Outcome<double> tower(double base, std::int64_t height, SignalPoll poll) noexcept
 {
     if (height == 0) {
@@ -65,7 +69,7 @@ Outcome<double> tower(double base, std::int64_t height, SignalPoll poll) noexcep
         return base;
     }
     if (height < 0) {
-        return value_error("Height can't be negative");
+        return value_error(negative_height);
     }
     std::uint64_t steps = static_cast<std::uint64_t>(height) - 1;
     double value = base;
@@ -76,10 +80,10 @@ Outcome<double> tower(double base, std::int64_t height, SignalPoll poll) noexcep
     for (std::uint64_t done = 1; done <= steps; ++done) {
         value = std::pow(base, value);
         if (std::isinf(value)) {
-            return value_error("The result is too big (infinity)");
+            return value_error(infinite_tower);
         }
         if (done % poll_interval == 0 && !poll()) {
-            return interrupted();
+            return value;  // a handler raised: the binding discards this
         }
         if (repeating) {
             continue;
@@ -115,16 +119,16 @@ Outcome<std::int64_t> factorial(std::int64_t n) noexcept
 
 Outcome<double> factorial_stored(double stored) noexcept
 {
-    auto product = checked_factorial(saturate_to<int128>(stored), "Factorial overflow.");
+    auto product = exact_factorial(saturate_to<int128>(stored), factorial_stored_overflow);
     if (!product) {
         return std::unexpected(product.error());
     }
     return static_cast<double>(*product);
 }
 
-Outcome<double> tetration(double base, std::int64_t height) noexcept
+Outcome<double> tetration(double base, std::int64_t height, SignalPoll poll) noexcept
 {
-    return tower(base, height, poll_signals);
+    return tower(base, height, poll);
 }
 
 }  // namespace tesmar::ops::factorial_tetration

@@ -12,15 +12,15 @@ Outcome<std::int64_t> factorial(std::int64_t n) noexcept;
 Outcome<double> factorial_stored(double stored) noexcept;
 // The tower base ** (base ** (... ** base)) of `height` bases; polls for
 // signals while it climbs.
-Outcome<double> tetration(double base, std::int64_t height) noexcept;
+Outcome<double> tetration(double base, std::int64_t height, SignalPoll poll) noexcept;
 
 inline constexpr std::tuple callables{
     Callable{"factorial",
-             {stored("number")},
+             {function_only("number")},
              Function{&factorial},
              Method{&factorial_stored, Takes::stored_number}},
     Callable{"tetration",
-             {stored("base"), "height"},
+             {function_only("base"), "height"},
              Function{&tetration},
              Method{&tetration, Takes::stored_number}},
 };

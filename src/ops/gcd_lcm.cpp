@@ -10,6 +10,11 @@
 namespace tesmar::ops::gcd_lcm {
 namespace {
 
+// Messages callers match on: they never change.
+constexpr const char *gcd_with_int_of_nothing = "gcd_with_int() requires at least one argument";
+constexpr const char *gcd_with_float_of_nothing =
+    "gcd_with_float() requires at least one argument";
+
 std::uint64_t magnitude(std::int64_t value) noexcept
 {
     auto bits = static_cast<std::uint64_t>(value);
@@ -77,7 +82,7 @@ Outcome<std::uint64_t> gcd_fold(Items<T> items, View view, const char *empty) no
     }
     std::uint64_t divisor = 0;
     Divisor test{1};
-    auto walked = items.each([&](T item) {
+    items.each([&](T item) {
         const std::uint64_t m = magnitude(view(item));
         if (divisor != 0 && test.divides(m)) {
             return true;
@@ -88,9 +93,6 @@ Outcome<std::uint64_t> gcd_fold(Items<T> items, View view, const char *empty) no
         }
         return divisor != 1;  // gcd(1, n) is 1 for every n
     });
-    if (!walked) {
-        return std::unexpected(walked.error());
-    }
     return divisor;
 }
 
@@ -99,27 +101,22 @@ Outcome<std::uint64_t> gcd_fold(Items<T> items, View view, const char *empty) no
 Outcome<std::uint64_t> gcd_with_int(IntegerItems items) noexcept
 {
     return gcd_fold(
-        items, [](std::int64_t value) { return value; },
-        "gcd_with_int() requires at least one argument");
+        items, [](std::int64_t value) { return value; }, gcd_with_int_of_nothing);
 }
 
 Outcome<std::uint64_t> gcd_with_float(NumberItems items) noexcept
 {
-    return gcd_fold(items, integer_view, "gcd_with_float() requires at least one argument");
+    return gcd_fold(items, integer_view, gcd_with_float_of_nothing);
 }
 
-Outcome<double> lcm_with(NumberItems items) noexcept
+double lcm_with(NumberItems items) noexcept
 {
     if (items.empty()) {
         return 0.0;
     }
-    const Outcome<double> first = items.front();
-    if (!first) {
-        return first;
-    }
-    double multiple = std::fabs(*first);
+    double multiple = std::fabs(items.front());
     bool folded = true;
-    auto walked = items.rest().each([&](double item) {
+    items.rest().each([&](double item) {
         double b = std::fabs(item);
         std::uint64_t divisor =
             euclid(magnitude(integer_view(multiple)), magnitude(integer_view(b)));
@@ -129,9 +126,6 @@ Outcome<double> lcm_with(NumberItems items) noexcept
         }
         return folded;
     });
-    if (!walked) {
-        return std::unexpected(walked.error());
-    }
     return folded ? multiple : 0.0;
 }
 

@@ -15,7 +15,7 @@ Outcome<std::uint64_t> gcd_with_int(IntegerItems items) noexcept;
 Outcome<std::uint64_t> gcd_with_float(NumberItems items) noexcept;
 // m = |a0|, then m = m * |b| / gcd(m, |b|) for each next item b; a zero gcd
 // gives 0.0.
-Outcome<double> lcm_with(NumberItems items) noexcept;
+double lcm_with(NumberItems items) noexcept;
 
 // The methods compute from the list alone and replace the stored number;
 // gcd_with_float stores float(g) and returns the exact int g.

@@ -5,6 +5,11 @@
 namespace tesmar::ops::list_arithmetic {
 namespace {
 
+// Messages callers match on: they never change, not even where the two
+// surfaces word one error differently.
+constexpr const char *division_by_zero = "Division by zero!";
+constexpr const char *cannot_divide_by_zero = "Can't divide by zero!";
+
 // Lambdas, not functions: each has a type of its own, so every fold inlines
 // its step.
 constexpr auto plus = [](double acc, double item) noexcept { return acc + item; };
@@ -19,16 +24,13 @@ template <class Acc, class T>
 Outcome<Acc> divide_by_each(Acc acc, Items<T> divisors, const char *message) noexcept
 {
     bool divided = true;
-    auto walked = divisors.each([&](T divisor) {
+    divisors.each([&](T divisor) {
         divided = divisor != T{0};
         if (divided) {
             acc = acc / divisor;
         }
         return divided;
     });
-    if (!walked) {
-        return std::unexpected(walked.error());
-    }
     if (!divided) {
         return zero_division(message);
     }
@@ -37,20 +39,16 @@ Outcome<Acc> divide_by_each(Acc acc, Items<T> divisors, const char *message) noe
 
 // Folds `step` over the items after the first, starting from the first.
 template <class Step>
-Outcome<double> fold_from_first(NumberItems items, Step step) noexcept
+double fold_from_first(NumberItems items, Step step) noexcept
 {
-    const Outcome<double> first = items.front();
-    if (!first) {
-        return first;
-    }
-    return items.rest().fold(*first, step);
+    return items.rest().fold(items.front(), step);
 }
 
 }  // namespace
 
-Outcome<double> sum_of(NumberItems items) noexcept { return items.fold(-0.0, plus); }
+double sum_of(NumberItems items) noexcept { return items.fold(-0.0, plus); }
 
-Outcome<double> dif_of(NumberItems items) noexcept
+double dif_of(NumberItems items) noexcept
 {
     return items.empty() ? 0.0 : fold_from_first(items, minus);
 }
@@ -60,11 +58,7 @@ Outcome<double> div_of(NumberItems items) noexcept
     if (items.empty()) {
         return 0.0;
     }
-    const Outcome<double> first = items.front();
-    if (!first) {
-        return first;
-    }
-    return divide_by_each(*first, items.rest(), "Division by zero!");
+    return divide_by_each(items.front(), items.rest(), division_by_zero);
 }
 
 Outcome<int128> int_div_of(IntegerItems items) noexcept
@@ -72,42 +66,24 @@ Outcome<int128> int_div_of(IntegerItems items) noexcept
     if (items.empty()) {
         return 0;
     }
-    const Outcome<std::int64_t> first = items.front();
-    if (!first) {
-        return std::unexpected(first.error());
-    }
-    return divide_by_each(int128{*first}, items.rest(), "Division by zero!");
+    return divide_by_each(int128{items.front()}, items.rest(), division_by_zero);
 }
 
-Outcome<double> mult_of(NumberItems items) noexcept
+double mult_of(NumberItems items) noexcept
 {
     return items.empty() ? 1.0 : fold_from_first(items, times);
 }
 
-Outcome<double> sum_of_stored(double stored, NumberItems items) noexcept
-{
-    const Outcome<double> sum = sum_of(items);
-    if (!sum) {
-        return sum;
-    }
-    return *sum + stored;
-}
+double sum_of_stored(double stored, NumberItems items) noexcept { return sum_of(items) + stored; }
 
-Outcome<double> dif_of_stored(double stored, NumberItems items) noexcept
+double dif_of_stored(double stored, NumberItems items) noexcept
 {
-    if (items.empty()) {
-        return stored;
-    }
-    const Outcome<double> difference = dif_of(items);
-    if (!difference) {
-        return difference;
-    }
-    return stored - *difference;
+    return items.empty() ? stored : stored - dif_of(items);
 }
 
 Outcome<double> div_of_stored(double stored, NumberItems items) noexcept
 {
-    return divide_by_each(stored, items, "Can't divide by zero!");
+    return divide_by_each(stored, items, cannot_divide_by_zero);
 }
 
 Outcome<double> int_div_of_stored(double stored, IntegerItems items) noexcept
@@ -116,14 +92,14 @@ Outcome<double> int_div_of_stored(double stored, IntegerItems items) noexcept
         return stored;
     }
     const Outcome<int128> quotient =
-        divide_by_each(int128{saturate_to<std::int64_t>(stored)}, items, "Can't divide by zero!");
+        divide_by_each(int128{saturate_to<std::int64_t>(stored)}, items, cannot_divide_by_zero);
     if (!quotient) {
         return std::unexpected(quotient.error());
     }
     return static_cast<double>(*quotient);
 }
 
-Outcome<double> mult_of_stored(double stored, NumberItems items) noexcept
+double mult_of_stored(double stored, NumberItems items) noexcept
 {
     return items.fold(stored, times);
 }

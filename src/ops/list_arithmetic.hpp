@@ -9,20 +9,20 @@
 
 namespace tesmar::ops::list_arithmetic {
 
-Outcome<double> sum_of(NumberItems items) noexcept;
-Outcome<double> dif_of(NumberItems items) noexcept;
+double sum_of(NumberItems items) noexcept;
+double dif_of(NumberItems items) noexcept;
 Outcome<double> div_of(NumberItems items) noexcept;
 Outcome<int128> int_div_of(IntegerItems items) noexcept;
-Outcome<double> mult_of(NumberItems items) noexcept;
+double mult_of(NumberItems items) noexcept;
 
 // The items are summed first and the stored number added last.
-Outcome<double> sum_of_stored(double stored, NumberItems items) noexcept;
+double sum_of_stored(double stored, NumberItems items) noexcept;
 // The difference of the items is taken from the stored number.
-Outcome<double> dif_of_stored(double stored, NumberItems items) noexcept;
+double dif_of_stored(double stored, NumberItems items) noexcept;
 Outcome<double> div_of_stored(double stored, NumberItems items) noexcept;
 // The stored number truncated (saturating), then divided by every item.
 Outcome<double> int_div_of_stored(double stored, IntegerItems items) noexcept;
-Outcome<double> mult_of_stored(double stored, NumberItems items) noexcept;
+double mult_of_stored(double stored, NumberItems items) noexcept;
 
 inline constexpr std::tuple callables{
     Callable{"sum_of", {"args"}, Function{&sum_of}, Method{&sum_of_stored, Takes::stored_number}},

@@ -8,6 +8,9 @@
 namespace tesmar::ops::powers_roots {
 namespace {
 
+// Messages callers match on: they never change.
+constexpr const char *negative_square_root = "Cannot calculate square root of a negative number";
+
 // Unsigned integer of six 32-bit limbs, least significant first: enough for
 // the cube of a 54-bit midpoint significand (at most 162 bits).
 using Wide = std::array<std::uint32_t, 6>;
@@ -112,7 +115,7 @@ double power_of_2(double x) noexcept { return std::exp2(x); }
 Outcome<double> square_root(double x) noexcept
 {
     if (0.0 > x) {
-        return value_error("Cannot calculate square root of a negative number");
+        return value_error(negative_square_root);
     }
     return std::sqrt(x);
 }

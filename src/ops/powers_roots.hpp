@@ -15,19 +15,19 @@ double cube_root(double x) noexcept;
 
 inline constexpr std::tuple callables{
     Callable{
-        "square", {stored("number")}, Function{&square}, Method{&square, Takes::stored_number}},
-    Callable{"cube", {stored("number")}, Function{&cube}, Method{&cube, Takes::stored_number}},
+        "square", {function_only("number")}, Function{&square}, Method{&square, Takes::stored_number}},
+    Callable{"cube", {function_only("number")}, Function{&cube}, Method{&cube, Takes::stored_number}},
     Callable{"power",
-             {stored("number"), "exponent"},
+             {function_only("number"), "exponent"},
              Function{&power},
              Method{&power, Takes::stored_number}},
     Callable{"power_of_2", {}, no_function, Method{&power_of_2, Takes::stored_number}},
     Callable{"square_root",
-             {stored("number")},
+             {function_only("number")},
              Function{&square_root},
              Method{&square_root, Takes::stored_number}},
     Callable{"cube_root",
-             {stored("number")},
+             {function_only("number")},
              Function{&cube_root},
              Method{&cube_root, Takes::stored_number}},
 };

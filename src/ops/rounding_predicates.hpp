@@ -28,26 +28,26 @@ bool is_odd_stored(double stored) noexcept;
 
 inline constexpr std::tuple callables{
     Callable{
-        "floor", {stored("number")}, Function{&floor}, Method{&floor_stored, Takes::stored_number}},
+        "floor", {function_only("number")}, Function{&floor}, Method{&floor_stored, Takes::stored_number}},
     Callable{
-        "ceil", {stored("number")}, Function{&ceil}, Method{&ceil_stored, Takes::stored_number}},
+        "ceil", {function_only("number")}, Function{&ceil}, Method{&ceil_stored, Takes::stored_number}},
     Callable{"is_positive",
-             {stored("number")},
+             {function_only("number")},
              Function{&is_positive},
              Method{&is_positive, Takes::stored_number, WriteBack::none}},
     Callable{"is_negative",
-             {stored("number")},
+             {function_only("number")},
              Function{&is_negative},
              Method{&is_negative, Takes::stored_number, WriteBack::none}},
     Callable{"is_integer", {"number"}, Function{&is_integer}, no_method},
     Callable{
-        "sign", {stored("number")}, Function{&sign}, Method{&sign_stored, Takes::stored_number}},
+        "sign", {function_only("number")}, Function{&sign}, Method{&sign_stored, Takes::stored_number}},
     Callable{"is_even",
-             {stored("number")},
+             {function_only("number")},
              Function{&is_even},
              Method{&is_even_stored, Takes::stored_number, WriteBack::none}},
     Callable{"is_odd",
-             {stored("number")},
+             {function_only("number")},
              Function{&is_odd},
              Method{&is_odd_stored, Takes::stored_number, WriteBack::none}},
 };

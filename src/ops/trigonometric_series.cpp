@@ -7,6 +7,11 @@
 namespace tesmar::ops::trigonometric_series {
 namespace {
 
+// Messages callers match on: they never change, not even where the two
+// surfaces word one error differently.
+constexpr const char *cosine_is_zero = "Tangent is undefined: cosine is zero";
+constexpr const char *cosine_close_to_zero = "Tangent undefined (cos close to 0)";
+
 constexpr double pi = std::numbers::pi;  // 3.141592653589793
 constexpr double two_pi = 2.0 * pi;      // 6.283185307179586, exact
 constexpr double term_limit = 1e-16;
@@ -74,11 +79,10 @@ double sin(double x, std::uint64_t terms) noexcept
 Outcome<double> tan(double x, std::uint64_t terms) noexcept
 {
     if (terms == 0) {
-        return tangent({0.0, 0.0}, "Tangent is undefined: cosine is zero");
+        return tangent({0.0, 0.0}, cosine_is_zero);
     }
     double r = reduce(x);
-    return tangent({sine_sum(r, terms - 1), cosine_sum(r, terms - 1)},
-                   "Tangent is undefined: cosine is zero");
+    return tangent({sine_sum(r, terms - 1), cosine_sum(r, terms - 1)}, cosine_is_zero);
 }
 
 double cos_stored(double stored, std::uint64_t terms) noexcept
@@ -95,8 +99,7 @@ Outcome<double> tan_stored(double stored, std::uint64_t terms) noexcept
 {
     double r = reduce(stored);
     std::uint64_t budget = method_budget(terms);
-    return tangent({sine_sum(r, budget), cosine_sum(r, budget)},
-                   "Tangent undefined (cos close to 0)");
+    return tangent({sine_sum(r, budget), cosine_sum(r, budget)}, cosine_close_to_zero);
 }
 
 }  // namespace tesmar::ops::trigonometric_series

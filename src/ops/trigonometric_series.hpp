@@ -24,15 +24,15 @@ inline constexpr Parameter terms_parameter{"terms", 20};
 
 inline constexpr std::tuple callables{
     Callable{"cos",
-             {stored("number"), terms_parameter},
+             {function_only("number"), terms_parameter},
              Function{&cos},
              Method{&cos_stored, Takes::stored_number, WriteBack::store_return_value}},
     Callable{"sin",
-             {stored("number"), terms_parameter},
+             {function_only("number"), terms_parameter},
              Function{&sin},
              Method{&sin_stored, Takes::stored_number, WriteBack::store_return_value}},
     Callable{"tan",
-             {stored("number"), terms_parameter},
+             {function_only("number"), terms_parameter},
              Function{&tan},
              Method{&tan_stored, Takes::stored_number, WriteBack::store_return_value}},
 };

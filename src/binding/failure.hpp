@@ -1,0 +1,113 @@
+// How a call fails on its way back to CPython. A Failure is either an
+// exception to raise (a type and its message, made into an object only
+// when raised) or the news that one is pending already (CPython or Python
+// code raised it: a conversion, a signal handler). `raise_failure` is the one path
+// from a Failure to the interpreter's error state.
+//
+// Internal failures, the module's own faults, are C++ exceptions that the
+// frame turns into PanicException; memory running out is MemoryError.
+#pragma once
+
+#include "binding/outcome.hpp"
+#include "binding/ref.hpp"
+
+#include <exception>
+#include <expected>
+#include <source_location>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace tesmar {
+
+class Failure {
+public:
+    // An exception of `type` (a static one, PyExc_...) with `message`.
+    [[nodiscard]] static Failure to_raise(PyObject *type, std::string message)
+    {
+        return Failure(type, std::move(message));
+    }
+    // The exception the interpreter holds now.
+    [[nodiscard]] static Failure pending() noexcept { return Failure(nullptr, {}); }
+
+    [[nodiscard]] bool is_pending() const noexcept { return type_ == nullptr; }
+    [[nodiscard]] PyObject *type() const noexcept { return type_; }
+    [[nodiscard]] const std::string &message() const noexcept { return message_; }
+
+private:
+    Failure(PyObject *type, std::string message) noexcept
+        : type_(type), message_(std::move(message))
+    {
+    }
+
+    PyObject *type_;
+    std::string message_;
+};
+
+template <class T>
+using Result = std::expected<T, Failure>;
+
+[[nodiscard]] inline std::unexpected<Failure> unexpected_raise(PyObject *type, std::string message)
+{
+    return std::unexpected(Failure::to_raise(type, std::move(message)));
+}
+
+[[nodiscard]] inline std::unexpected<Failure> unexpected_pending() noexcept
+{
+    return std::unexpected(Failure::pending());
+}
+
+// Raises the failure. A pending PanicException that came back through
+// Python code called from here is raised as a new one (reported on
+// standard error first), as any internal failure is. Throws only an
+// internal failure (a message that cannot be made).
+void raise_failure(Failure failure);
+
+// A conversion's TypeError, raised or pending, becomes "argument 'name':
+// ..." with the original as its cause; anything else passes unchanged.
+[[nodiscard]] Failure name_argument(Failure failure, std::string_view name);
+
+// An exception of `type` with `message` whose cause is the one pending now.
+[[nodiscard]] Failure raised_from_pending(PyObject *type, std::string message);
+
+// The failure for a computation's own error.
+[[nodiscard]] Failure op_failure(OpError error);
+// The failure for a stop; a conversion's TypeError names the list.
+[[nodiscard]] Failure stop_failure(Stop stop, std::string_view list_name);
+
+// An internal failure: the module's own fault, surfaced as PanicException.
+class InternalFailure : public std::exception {
+public:
+    explicit InternalFailure(std::string text) : text_(std::move(text)) {}
+    [[nodiscard]] const char *what() const noexcept override { return text_.c_str(); }
+
+private:
+    std::string text_;
+};
+
+// Reports the failure on standard error and throws it.
+[[noreturn]] void fail(std::string_view text,
+                       std::source_location where = std::source_location::current());
+// A CPython call that must not fail did: print and clear its exception, then
+// fail with "Python API call failed".
+[[noreturn]] void fail_api_call(std::source_location where = std::source_location::current());
+
+// Takes the new reference of a C API call that cannot be allowed to fail.
+[[nodiscard]] inline Owned infallible(PyObject *result,
+                                      std::source_location where = std::source_location::current())
+{
+    if (result == nullptr) [[unlikely]] {
+        fail_api_call(where);
+    }
+    return Owned::steal(result);
+}
+
+// Raises what a C++ exception stands for: MemoryError for std::bad_alloc,
+// PanicException for anything else. Never throws; a second failure while
+// doing so aborts the process.
+void raise_thrown(std::exception_ptr thrown) noexcept;
+
+// The process-wide PanicException class, created on first use.
+[[nodiscard]] PyObject *panic_exception_type();
+
+}  // namespace tesmar
