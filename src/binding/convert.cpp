@@ -323,7 +323,8 @@ bool to_unsigned(PyObject *object, std::uint64_t &value) noexcept
     }
     const unsigned long long converted = PyLong_AsUnsignedLongLong(object);
     value = static_cast<std::uint64_t>(converted);
-    return converted != std::numeric_limits<unsigned long long>::max() || PyErr_Occurred() == nullptr;
+    return converted != std::numeric_limits<unsigned long long>::max() ||
+           PyErr_Occurred() == nullptr;
 }
 
 Result<ListArgument<double>> to_number_list(PyObject *object, Stop *stop)

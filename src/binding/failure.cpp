@@ -73,7 +73,7 @@ void raise_pending()
 
 }  // namespace
 
-void raise_failure(Failure failure)
+void raise_failure(const Failure &failure)
 {
     if (failure.is_pending()) {
         raise_pending();
@@ -99,9 +99,8 @@ Failure name_argument(Failure failure, std::string_view name)
     if (!text) {
         return failure;  // str() raised: that exception stands
     }
-    Owned message = infallible(PyUnicode_FromFormat(texts::argument_prefix_format,
-                                                    static_cast<int>(name.size()), name.data(),
-                                                    text.get()));
+    Owned message = infallible(PyUnicode_FromFormat(
+        texts::argument_prefix_format, static_cast<int>(name.size()), name.data(), text.get()));
     Owned wrapped = infallible(PyObject_CallOneArg(PyExc_TypeError, message.get()));
     if (PyObject *cause = PyException_GetCause(original.get())) {
         PyException_SetCause(wrapped.get(), cause);  // steals the cause
@@ -110,7 +109,7 @@ Failure name_argument(Failure failure, std::string_view name)
     return failure;
 }
 
-Failure raised_from_pending(PyObject *type, std::string message)
+Failure raised_from_pending(PyObject *type, std::string_view message)
 {
     Owned cause = Owned::steal(PyErr_GetRaisedException());
     PyErr_SetObject(type, to_str(message).get());

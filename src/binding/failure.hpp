@@ -25,10 +25,10 @@ public:
     // An exception of `type` (a static one, PyExc_...) with `message`.
     [[nodiscard]] static Failure to_raise(PyObject *type, std::string message)
     {
-        return Failure(type, std::move(message));
+        return {type, std::move(message)};
     }
     // The exception the interpreter holds now.
-    [[nodiscard]] static Failure pending() noexcept { return Failure(nullptr, {}); }
+    [[nodiscard]] static Failure pending() noexcept { return {nullptr, {}}; }
 
     [[nodiscard]] bool is_pending() const noexcept { return type_ == nullptr; }
     [[nodiscard]] PyObject *type() const noexcept { return type_; }
@@ -61,14 +61,14 @@ using Result = std::expected<T, Failure>;
 // Python code called from here is raised as a new one (reported on
 // standard error first), as any internal failure is. Throws only an
 // internal failure (a message that cannot be made).
-void raise_failure(Failure failure);
+void raise_failure(const Failure &failure);
 
 // A conversion's TypeError, raised or pending, becomes "argument 'name':
 // ..." with the original as its cause; anything else passes unchanged.
 [[nodiscard]] Failure name_argument(Failure failure, std::string_view name);
 
 // An exception of `type` with `message` whose cause is the one pending now.
-[[nodiscard]] Failure raised_from_pending(PyObject *type, std::string message);
+[[nodiscard]] Failure raised_from_pending(PyObject *type, std::string_view message);
 
 // The failure for a computation's own error.
 [[nodiscard]] Failure op_failure(OpError error);

@@ -29,7 +29,7 @@ template <class Call>
         if (result) [[likely]] {
             return result->release();
         }
-        raise_failure(std::move(result.error()));
+        raise_failure(result.error());
     }
     catch (...) {
         raise_thrown(std::current_exception());
@@ -81,7 +81,8 @@ template <class... A>
     requires(sizeof...(A) > 0 &&
              std::is_same_v<std::tuple_element_t<sizeof...(A) - 1, std::tuple<A...>>, SignalPoll>)
 struct WithoutPoll<std::tuple<A...>> {
-    using type = typename Leading<std::tuple<A...>, std::make_index_sequence<sizeof...(A) - 1>>::type;
+    using type =
+        typename Leading<std::tuple<A...>, std::make_index_sequence<sizeof...(A) - 1>>::type;
     static constexpr bool polls = true;
 };
 
@@ -105,7 +106,8 @@ template <class T>
 constexpr bool default_fits(const Default &value)
 {
     if constexpr (std::is_same_v<T, double>) {
-        constexpr int128 exact_limit = int128{1} << 53U;  // every integer up to it is a double
+        constexpr auto exact_limit =
+            int128{std::uint64_t{1} << 53U};  // integers up to it are doubles
         if (value.form == Default::Form::integer) {
             return value.integer >= -exact_limit && value.integer <= exact_limit;
         }
@@ -266,7 +268,8 @@ private:
         if (slot == nullptr) {
             return true;
         }
-        auto converted = ParameterKind<std::tuple_element_t<I, std::tuple<A...>>>::convert(slot, stop);
+        auto converted =
+            ParameterKind<std::tuple_element_t<I, std::tuple<A...>>>::convert(slot, stop);
         if (!converted) [[unlikely]] {
             values = std::unexpected(
                 name_argument(std::move(converted.error()), P.parameters[I].name.view()));

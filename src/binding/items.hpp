@@ -70,8 +70,8 @@ struct LiveList {
     // (*stop then says so). It reads the list as it stands at each item and
     // polls for signals before each item whose index is a multiple of
     // Items::poll_interval.
-    using Read = std::size_t (*)(const void *list, std::size_t first, T *out,
-                                 std::size_t capacity, Stop *stop) noexcept;
+    using Read = std::size_t (*)(const void *list, std::size_t first, T *out, std::size_t capacity,
+                                 Stop *stop) noexcept;
 
     const void *object;
     Boxes (*boxes)(const void *list) noexcept;

@@ -95,7 +95,7 @@ Failure about_keyword(SignatureView signature, std::string_view text, PyObject *
 std::string text_signature(SignatureView signature)
 {
     std::string text(signature.name);
-    text += "(";
+    text += '(';
     if (signature.surface == Surface::method) {
         text += signature.parameters.empty() ? "$self" : "$self, ";
     }

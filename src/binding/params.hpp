@@ -79,7 +79,10 @@ struct Parameter {
         }
     }
 
-    [[nodiscard]] constexpr bool optional() const { return default_value.form != Default::Form::none; }
+    [[nodiscard]] constexpr bool optional() const
+    {
+        return default_value.form != Default::Form::none;
+    }
 
     FixedName name;
     Default default_value;

@@ -54,12 +54,14 @@ inline constexpr std::string_view generic_failure = "tesmar_math failed unexpect
 inline constexpr std::string_view api_call_failed = "Python API call failed";
 inline constexpr std::string_view no_exception_set =
     "attempted to fetch exception but none was set";
-inline constexpr const char *failure_report = "tesmar_math: internal failure in %s (%.*s:%u): %.*s\n";
+inline constexpr const char *failure_report =
+    "tesmar_math: internal failure in %s (%.*s:%u): %.*s\n";
 inline constexpr const char *panic_passed_on =
     "--- A PanicException was raised by Python code called from tesmar_math; passing it on ---\n";
 inline constexpr const char *uncaught_panic = "uncaught panic at ffi boundary\n";
 inline constexpr std::string_view append_to_all_failed = "could not append __name__ to __all__";
-inline constexpr std::string_view unbound_without_fault = "a call was bound without a fault to report";
+inline constexpr std::string_view unbound_without_fault =
+    "a call was bound without a fault to report";
 inline constexpr std::string_view stopped_without_reason = "a computation stopped for no reason";
 
 // The module and the class.

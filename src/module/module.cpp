@@ -174,9 +174,16 @@ std::array<PyMethodDef, sizeof...(Names) + 1> table(Order<S, Names...> /*order*/
 std::array function_table = table(FunctionOrder{});
 std::array method_table = table(MethodOrder{});
 
-PyModuleDef module_definition = {
-    PyModuleDef_HEAD_INIT, texts::module_name, texts::module_doc, 0, nullptr, nullptr, nullptr,
-    nullptr,         nullptr,
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    texts::module_name,
+    texts::module_doc,
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 // The first interpreter to import us; others are refused.
@@ -264,8 +271,7 @@ Result<void> module_body(PyObject *module)
     PyTypeObject *type =
         number_type != nullptr ? number_type : create_number_type(method_table.data());
     if (type == nullptr) {
-        return std::unexpected(
-            raised_from_pending(PyExc_RuntimeError, std::string(texts::class_init_failed)));
+        return std::unexpected(raised_from_pending(PyExc_RuntimeError, texts::class_init_failed));
     }
     if (auto added = add(module, "Tesmarmath", reinterpret_cast<PyObject *>(type)); !added) {
         return added;
@@ -299,7 +305,7 @@ Result<Owned> initialise()
     }
     // Single-phase initialisation; 1013 is the C API version (the
     // PYTHON_API_VERSION of every Python 3), written out as the number.
-    Owned module = Owned::steal(PyModule_Create2(&module_definition, 1013));
+    Owned module = Owned::steal(PyModule_Create2(&module_def, 1013));
     if (!module) {
         return unexpected_pending();
     }

@@ -99,14 +99,15 @@ struct Serving {
                               typename Types::Result>();
         }
         else {
-            constexpr Refusal of_method = method_refusal<typename Types::Args, Value,
-                                                         declared.method.takes,
-                                                         declared.method.write_back>();
+            constexpr Refusal of_method =
+                method_refusal<typename Types::Args, Value, declared.method.takes,
+                               declared.method.write_back>();
             if constexpr (of_method != Refusal::none) {
                 return of_method;
             }
             else {
-                using Bound = typename BoundTypes<typename Types::Args, declared.method.takes>::type;
+                using Bound =
+                    typename BoundTypes<typename Types::Args, declared.method.takes>::type;
                 return refusal_of<signature, typename WithoutPoll<Bound>::type,
                                   typename Types::Result>();
             }
@@ -130,8 +131,8 @@ struct Serving {
 [[nodiscard]] constexpr double get_number(double number) noexcept { return number; }
 
 inline constexpr std::tuple class_callables{
-    Callable{"get_number", {}, no_function,
-             Method{&get_number, Takes::stored_number, WriteBack::none}},
+    Callable{
+        "get_number", {}, no_function, Method{&get_number, Takes::stored_number, WriteBack::none}},
 };
 
 }  // namespace tesmar

@@ -34,15 +34,24 @@ struct BoundTypes<std::tuple<First, Rest...>, Takes::stored_number> {
     using type = std::tuple<Rest...>;
 };
 
+// Whether a computation's first value is a double.
+template <class Computation>
+consteval bool first_is_double()
+{
+    if constexpr (std::tuple_size_v<Computation> == 0) {
+        return false;
+    }
+    else {
+        return std::is_same_v<std::tuple_element_t<0, Computation>, double>;
+    }
+}
+
 // What the binding refuses of a method beyond its signature and kinds.
 template <class Computation, class Value, Takes T, WriteBack W>
 consteval Refusal method_refusal()
 {
     if constexpr (T == Takes::stored_number) {
-        if constexpr (std::tuple_size_v<Computation> == 0) {
-            return Refusal::the_stored_number_is_not_the_computations_first_value_a_double;
-        }
-        else if constexpr (!std::is_same_v<std::tuple_element_t<0, Computation>, double>) {
+        if (!first_is_double<Computation>()) {
             return Refusal::the_stored_number_is_not_the_computations_first_value_a_double;
         }
     }

@@ -42,8 +42,7 @@ constexpr std::int64_t largest_factorial_argument = 20;
 constexpr auto factorial_table = [] {
     std::array<std::int64_t, largest_factorial_argument + 1> table{};
     for (std::int64_t n = 0; n <= largest_factorial_argument; ++n) {
-        table[static_cast<std::size_t>(n)] =
-            *exact_factorial<std::int64_t>(n, factorial_overflow);
+        table[static_cast<std::size_t>(n)] = *exact_factorial<std::int64_t>(n, factorial_overflow);
     }
     return table;
 }();
@@ -53,6 +52,28 @@ static_assert(!exact_factorial<std::int64_t>(largest_factorial_argument + 1, fac
 // Steps between two calls of `poll`: about a millisecond of pow.
 constexpr std::uint64_t poll_interval = std::uint64_t{1} << 16U;
 
+}  // namespace
+
+Outcome<std::int64_t> factorial(std::int64_t n) noexcept
+{
+    if (n < 0) {
+        return value_error(negative_factorial);
+    }
+    if (n > largest_factorial_argument) {
+        return value_error(factorial_overflow);
+    }
+    return factorial_table[static_cast<std::size_t>(n)];
+}
+
+Outcome<double> factorial_stored(double stored) noexcept
+{
+    auto product = exact_factorial(saturate_to<int128>(stored), factorial_stored_overflow);
+    if (!product) {
+        return std::unexpected(product.error());
+    }
+    return static_cast<double>(*product);
+}
+
 // The tower x0 = base, x(k+1) = pow(base, x(k)); height h gives x(h - 1).
 // Each step depends only on the bits of the previous value, so once a value
 // comes back bit for bit (a fixed point, a NaN, a cycle of any length) the
@@ -60,7 +81,7 @@ constexpr std::uint64_t poll_interval = std::uint64_t{1} << 16U;
 // cut to their remainder. Brent's method finds the repeat within a few
 // periods of where it starts; until then the steps are the plain loop's, in
 // its order, so an infinity met first is still reported.
-Outcome<double> tower(double base, std::int64_t height, SignalPoll poll) noexcept
+Outcome<double> tetration(double base, std::int64_t height, SignalPoll poll) noexcept
 {
     if (height == 0) {
         return 1.0;
@@ -102,33 +123,6 @@ Outcome<double> tower(double base, std::int64_t height, SignalPoll poll) noexcep
         }
     }
     return value;
-}
-
-}  // namespace
-
-Outcome<std::int64_t> factorial(std::int64_t n) noexcept
-{
-    if (n < 0) {
-        return value_error(negative_factorial);
-    }
-    if (n > largest_factorial_argument) {
-        return value_error(factorial_overflow);
-    }
-    return factorial_table[static_cast<std::size_t>(n)];
-}
-
-Outcome<double> factorial_stored(double stored) noexcept
-{
-    auto product = exact_factorial(saturate_to<int128>(stored), factorial_stored_overflow);
-    if (!product) {
-        return std::unexpected(product.error());
-    }
-    return static_cast<double>(*product);
-}
-
-Outcome<double> tetration(double base, std::int64_t height, SignalPoll poll) noexcept
-{
-    return tower(base, height, poll);
 }
 
 }  // namespace tesmar::ops::factorial_tetration

@@ -12,8 +12,7 @@ namespace {
 
 // Messages callers match on: they never change.
 constexpr const char *gcd_with_int_of_nothing = "gcd_with_int() requires at least one argument";
-constexpr const char *gcd_with_float_of_nothing =
-    "gcd_with_float() requires at least one argument";
+constexpr const char *gcd_with_float_of_nothing = "gcd_with_float() requires at least one argument";
 
 std::uint64_t magnitude(std::int64_t value) noexcept
 {
@@ -100,8 +99,7 @@ Outcome<std::uint64_t> gcd_fold(Items<T> items, View view, const char *empty) no
 
 Outcome<std::uint64_t> gcd_with_int(IntegerItems items) noexcept
 {
-    return gcd_fold(
-        items, [](std::int64_t value) { return value; }, gcd_with_int_of_nothing);
+    return gcd_fold(items, [](std::int64_t value) { return value; }, gcd_with_int_of_nothing);
 }
 
 Outcome<std::uint64_t> gcd_with_float(NumberItems items) noexcept

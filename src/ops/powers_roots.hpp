@@ -14,9 +14,12 @@ Outcome<double> square_root(double x) noexcept;
 double cube_root(double x) noexcept;
 
 inline constexpr std::tuple callables{
+    Callable{"square",
+             {function_only("number")},
+             Function{&square},
+             Method{&square, Takes::stored_number}},
     Callable{
-        "square", {function_only("number")}, Function{&square}, Method{&square, Takes::stored_number}},
-    Callable{"cube", {function_only("number")}, Function{&cube}, Method{&cube, Takes::stored_number}},
+        "cube", {function_only("number")}, Function{&cube}, Method{&cube, Takes::stored_number}},
     Callable{"power",
              {function_only("number"), "exponent"},
              Function{&power},

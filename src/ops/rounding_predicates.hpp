@@ -27,10 +27,14 @@ bool is_even_stored(double stored) noexcept;
 bool is_odd_stored(double stored) noexcept;
 
 inline constexpr std::tuple callables{
-    Callable{
-        "floor", {function_only("number")}, Function{&floor}, Method{&floor_stored, Takes::stored_number}},
-    Callable{
-        "ceil", {function_only("number")}, Function{&ceil}, Method{&ceil_stored, Takes::stored_number}},
+    Callable{"floor",
+             {function_only("number")},
+             Function{&floor},
+             Method{&floor_stored, Takes::stored_number}},
+    Callable{"ceil",
+             {function_only("number")},
+             Function{&ceil},
+             Method{&ceil_stored, Takes::stored_number}},
     Callable{"is_positive",
              {function_only("number")},
              Function{&is_positive},
@@ -40,8 +44,10 @@ inline constexpr std::tuple callables{
              Function{&is_negative},
              Method{&is_negative, Takes::stored_number, WriteBack::none}},
     Callable{"is_integer", {"number"}, Function{&is_integer}, no_method},
-    Callable{
-        "sign", {function_only("number")}, Function{&sign}, Method{&sign_stored, Takes::stored_number}},
+    Callable{"sign",
+             {function_only("number")},
+             Function{&sign},
+             Method{&sign_stored, Takes::stored_number}},
     Callable{"is_even",
              {function_only("number")},
              Function{&is_even},
