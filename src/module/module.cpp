@@ -141,19 +141,38 @@ static_assert(every_declaration_listed<Surface::method>());
 template <FixedName Callable, Refusal Why>
 struct cannot_serve {
     static_assert(Why == Refusal::none,
-                  "the binding cannot serve this declaration: the line above names it and why");
+                  "the binding cannot serve this declaration: the report's first line names it and why");
     static constexpr bool served = true;
 };
 
-// The PyMethodDef of declaration K on surface S; an empty one, after the
-// build has stopped, for a declaration the binding cannot serve.
+// Declaration K, when it offers S, is one the binding serves there.
+template <Surface S, std::size_t K>
+consteval bool served()
+{
+    if constexpr (offers<S, K>()) {
+        using Served = Serving<callables, K, S>;
+        return cannot_serve<Served::declared.name, Served::refusal()>::served;
+    }
+    return true;
+}
+
+template <Surface S>
+consteval bool every_declaration_served()
+{
+    return [&]<std::size_t... K>(std::index_sequence<K...>) {
+        return (served<S, K>() && ...);
+    }(std::make_index_sequence<declared_count>{});
+}
+static_assert(every_declaration_served<Surface::function>());
+static_assert(every_declaration_served<Surface::method>());
+
+// The PyMethodDef of declaration K on surface S (an empty one, once the
+// build has stopped, for a declaration the binding cannot serve).
 template <Surface S, std::size_t K>
 PyMethodDef method_def_of() noexcept
 {
     using Served = Serving<callables, K, S>;
-    constexpr Refusal refusal = Served::refusal();
-    static_assert(cannot_serve<Served::declared.name, refusal>::served);
-    if constexpr (refusal == Refusal::none) {
+    if constexpr (Served::refusal() == Refusal::none) {
         return Served::method_def();
     }
     else {
