@@ -87,7 +87,7 @@ typecheck: install $(DEV)
 	$(PY) -m mypy.stubtest tesmar_math
 	$(PY) -m mypy --strict examples
 	$(PY) examples/typing_demo.py
-	$(PY) -m doctest README.md
+	$(PY) -m doctest README.md docs/accuracy.md
 	$(BIN)/basedpyright --pythonpath $(abspath $(PY)) examples
 
 test: pytest symbols sanitize lint typecheck demo figures-check release-check
@@ -95,22 +95,25 @@ test: pytest symbols sanitize lint typecheck demo figures-check release-check
 bench: install $(DEV)
 	$(PY) bench/bench.py
 
-# One benchmark run writes the README's performance table and the speed
-# chart's data; then both figures are drawn into docs/figures and the
-# README's accuracy table is rewritten (a few minutes).
+# One benchmark run writes the performance page's table and the speed
+# chart's data; then both charts are drawn into docs/figures and the accuracy
+# page's tables are rewritten (a few minutes).
 FIGURES := docs/figures
 figures: install $(DEV)
-	$(PY) bench/bench.py --callgrind --readme README.md --data $(FIGURES)/speed.json
-	$(PY) docs/figures.py --speed-data $(FIGURES)/speed.json --readme README.md --out $(FIGURES)
+	$(PY) bench/bench.py --callgrind --markdown docs/performance.md --data $(FIGURES)/speed.json
+	$(PY) docs/figures.py --speed-data $(FIGURES)/speed.json --markdown docs/accuracy.md \
+	    --out $(FIGURES)
 
-# The same steps, small and into a scratch folder, so that they cannot rot.
+# The same steps, small and into copies of the pages in a scratch folder, so
+# that they cannot rot.
 FIGURES_CHECK := $(BUILD)/figures-check
 figures-check: install $(DEV)
-	rm -rf $(FIGURES_CHECK) && mkdir -p $(FIGURES_CHECK) && cp README.md $(FIGURES_CHECK)/
-	$(PY) bench/bench.py --quick --readme $(FIGURES_CHECK)/README.md \
+	rm -rf $(FIGURES_CHECK) && mkdir -p $(FIGURES_CHECK)
+	cp docs/performance.md docs/accuracy.md $(FIGURES_CHECK)/
+	$(PY) bench/bench.py --quick --markdown $(FIGURES_CHECK)/performance.md \
 	    --data $(FIGURES_CHECK)/speed.json >/dev/null
 	$(PY) docs/figures.py --quick --speed-data $(FIGURES_CHECK)/speed.json \
-	    --readme $(FIGURES_CHECK)/README.md --out $(FIGURES_CHECK)
+	    --markdown $(FIGURES_CHECK)/accuracy.md --out $(FIGURES_CHECK)
 	$(PY) bench/bench.py --quick --callgrind --no-timing --only "floor(x)" >/dev/null
 
 # The release as a user gets it: `python -m build` makes the sdist and, from
@@ -132,6 +135,7 @@ release-check: $(DEV)
 	$(BIN)/auditwheel show $(DIST)/*.whl
 	PATH="$(abspath $(BIN)):$$PATH" $(BIN)/auditwheel repair --plat auto \
 	    -w $(WHEELHOUSE) $(DIST)/*.whl 2>/dev/null
+	$(BIN)/twine check --strict $(DIST)/*.tar.gz $(WHEELHOUSE)/*.whl
 	set -e; wheel=$$(echo $(WHEELHOUSE)/*.whl); name=$$(basename "$$wheel" .whl); \
 	tag=$$(echo "$${name##*-}" | tr . '\n' | grep -E '^manylinux_[0-9]+_[0-9]+_' \
 	    | sort -t_ -k2,2n -k3,3n | head -n 1); \

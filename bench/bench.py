@@ -3,8 +3,8 @@
     python bench/bench.py               # full run: interleaved rounds, medians
     python bench/bench.py --quick       # a few short rounds, to prove it works
     python bench/bench.py --callgrind   # add instructions per call (valgrind)
-    python bench/bench.py --callgrind --readme README.md --data docs/figures/speed.json
-                                        # publish: the README's table and the chart's data
+    python bench/bench.py --callgrind --markdown docs/performance.md --data docs/figures/speed.json
+                                        # publish: the performance page's table, the chart's data
 
 Each pair's two statements run as timeit loops compiled from the same setup,
 so both sides pay the same loop overhead. Every round times both sides back
@@ -369,10 +369,10 @@ def main() -> None:
     )
     parser.add_argument("--only", default="", help="run the pairs whose name contains this")
     parser.add_argument(
-        "--readme",
+        "--markdown",
         type=Path,
         metavar="FILE",
-        help="rewrite the table between the bench markers in FILE",
+        help="rewrite the table between the bench markers in this Markdown file",
     )
     parser.add_argument(
         "--data",
@@ -418,9 +418,9 @@ def main() -> None:
     print(table(results))
     memory = peak_memory_added()
     print(f"\n{memory_line(memory)}")
-    if options.readme is not None:
+    if options.markdown is not None:
         replace_between_markers(
-            options.readme,
+            options.markdown,
             "bench",
             markdown(results, env, rounds if timing else 0) + "\n\n" + memory_line(memory),
         )
@@ -482,8 +482,8 @@ def table(results: list[Result]) -> str:
     return "\n".join(lines)
 
 
-# Publishing: a generated block of the README sits between two marker lines,
-# which stay.
+# Publishing: a generated block of a Markdown page sits between two marker
+# lines, which stay.
 def markers(name: str) -> tuple[str, str]:
     return f"<!-- {name}:start -->", f"<!-- {name}:end -->"
 

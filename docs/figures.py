@@ -1,16 +1,17 @@
-"""The README's figures, drawn from the installed module.
+"""The figures and generated tables of docs/, drawn from the installed module.
 
-    python docs/figures.py --speed-data docs/figures/speed.json --readme README.md
+    python docs/figures.py --speed-data docs/figures/speed.json --markdown docs/accuracy.md
     python docs/figures.py --quick --speed-data S.json --out DIR    # a small run (make test)
 
 accuracy.svg  the series' largest error against Python's math.cos, math.sin and
               math.tan as the number of terms grows: on [-pi, pi], where the
               series decides, and at larger |x|, where the argument reduction
               decides.
-              With --readme, the table that sums it up is rewritten too.
+              With --markdown, the table that sums it up is rewritten too,
+              and so is the table of the sums' errors against math.fsum.
 speed.svg     the benchmark's ratios, tesmar time / anchor time, with each
               pair's target; drawn from the JSON that `bench/bench.py --data`
-              wrote in the same run as the README's table.
+              wrote in the same run as the performance page's table.
 
 `make figures` runs the benchmark and then this script. The output is stable:
 seeded samples, a fixed SVG id salt and no date, so regenerating the figures
@@ -23,6 +24,7 @@ import argparse
 import json
 import math
 import random
+import statistics
 import sys
 from collections.abc import Callable, Iterable
 from pathlib import Path
@@ -32,6 +34,7 @@ import matplotlib
 
 matplotlib.use("svg")
 import matplotlib.pyplot as plt  # noqa: E402  (after choosing the backend)
+import numpy  # noqa: E402
 import tesmar_math as tm  # noqa: E402
 from matplotlib.axes import Axes  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
@@ -53,6 +56,15 @@ FUNCTIONS: dict[str, tuple[Callable[[float, int], float], Callable[[float], floa
     "cos": (tm.cos, math.cos),
     "sin": (tm.sin, math.sin),
     "tan": (tm.tan, math.tan),
+}
+# The sums' accuracy: seeded lists of random floats in [0, 1), each summed
+# three ways and compared with math.fsum, which is correctly rounded.
+SUM_ITEMS = 1_000_000
+SUM_SEEDS = range(1, 21)
+SUMS: dict[str, Callable[[list[float]], float]] = {
+    "`tesmar_math.sum_of(lst)`": tm.sum_of,
+    "`numpy.sum(numpy.array(lst))`": lambda values: float(numpy.sum(numpy.array(values))),
+    "`sum(lst)`": sum,
 }
 COLOURS = ["#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#ff7f0e"]
 
@@ -224,6 +236,42 @@ def accuracy_table(data: dict[str, dict[str, list[float | None]]]) -> str:
     return "\n".join(lines)
 
 
+def sum_errors(items: int, seeds: range) -> dict[str, Any]:
+    """Each sum's error against math.fsum, in ulps of the correctly rounded
+    sum, on one list of `items` floats from random.Random(seed) per seed."""
+    errors: dict[str, list[float]] = {name: [] for name in SUMS}
+    ulps = set()
+    for seed in seeds:
+        rng = random.Random(seed)
+        values = [rng.random() for _ in range(items)]
+        exact = math.fsum(values)
+        ulps.add(math.ulp(exact))
+        for name, add in SUMS.items():
+            errors[name].append(abs(add(values) - exact) / math.ulp(exact))
+    return {"items": items, "seeds": seeds, "ulps": sorted(ulps), "errors": errors}
+
+
+def ulps_text(ulps: float) -> str:
+    return f"{ulps:g} ulp" + ("" if ulps == 1 else "s")
+
+
+def sums_table(data: dict[str, Any]) -> str:
+    seeds, ulps = data["seeds"], data["ulps"]
+    one_ulp = f" (one ulp is {readable(ulps[0])} on every list)" if len(ulps) == 1 else ""
+    lines = [
+        f"{len(seeds)} lists of {data['items']:,} floats from `random.Random(seed).random()`, "
+        f"seeds {seeds.start} to {seeds.stop - 1}, each summed three ways; the error is "
+        f"against `math.fsum`, which is correctly rounded, in ulps of that sum{one_ulp}.",
+        "",
+        "| Sum | Smallest error | Median error | Largest error |",
+        "|---|---:|---:|---:|",
+    ]
+    for name, errors in data["errors"].items():
+        cells = [min(errors), statistics.median(errors), max(errors)]
+        lines.append(f"| {name} | " + " | ".join(map(ulps_text, cells)) + " |")
+    return "\n".join(lines)
+
+
 def speed_figure(data: dict[str, Any], path: Path) -> None:
     pairs = list(reversed(data["pairs"]))  # the first pair on top
     ratio_key = "time_ratio" if all(p["time_ratio"] is not None for p in pairs) else "ir_ratio"
@@ -345,18 +393,20 @@ def main() -> None:
         "--speed-data", type=Path, required=True, help="the JSON written by bench/bench.py --data"
     )
     parser.add_argument(
-        "--readme",
+        "--markdown",
         type=Path,
         metavar="FILE",
-        help="rewrite the accuracy table between the accuracy markers in FILE",
+        help="rewrite the tables between the accuracy and sums markers in this Markdown file",
     )
     parser.add_argument("--quick", action="store_true", help="few samples (a smoke run)")
     options = parser.parse_args()
     plt.rcParams["svg.hashsalt"] = "tesmar_math"
     accuracy = accuracy_data(400 if options.quick else SAMPLES)
     accuracy_figure(accuracy, options.out / "accuracy.svg")
-    if options.readme is not None:
-        replace_between_markers(options.readme, "accuracy", accuracy_table(accuracy))
+    if options.markdown is not None:
+        replace_between_markers(options.markdown, "accuracy", accuracy_table(accuracy))
+        sums = sum_errors(*((10_000, range(1, 4)) if options.quick else (SUM_ITEMS, SUM_SEEDS)))
+        replace_between_markers(options.markdown, "sums", sums_table(sums))
     speed_figure(json.loads(options.speed_data.read_text()), options.out / "speed.svg")
 
 

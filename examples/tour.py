@@ -105,4 +105,4 @@ print("""
 # Pictures of the same behaviour, in the source tree (drawn by `make figures`):
 #   docs/figures/accuracy.svg  error of cos, sin and tan against math, by number of terms
 #   docs/figures/speed.svg     time against the standard library's equivalents
-# README.md shows both beside the tables they sum up.""")
+# docs/accuracy.md and docs/performance.md show them beside their tables.""")
