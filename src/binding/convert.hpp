@@ -72,6 +72,19 @@ namespace tesmar {
     return true;
 }
 
+// Exact ints from 0 to below 2**60: negative counts raise on the full
+// conversion.
+[[nodiscard, gnu::always_inline]] inline bool read_exact(PyObject *object,
+                                                         std::uint64_t &value) noexcept
+{
+    std::int64_t exact = 0;
+    if (!read_exact(object, exact) || exact < 0) {
+        return false;
+    }
+    value = static_cast<std::uint64_t>(exact);
+    return true;
+}
+
 // The full conversions of a real, a signed and an unsigned argument, as
 // CPython's __float__ and __index__ protocols give them; false leaves
 // CPython's exception pending.

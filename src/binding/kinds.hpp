@@ -19,82 +19,47 @@ namespace tesmar {
 template <class T>
 struct ParameterKind;
 
-// A kind whose converted value is what the computation takes.
-template <class T>
+// A number: `read_fast` reads the cheap cases inline (no call, no Python
+// code, no failure), `read_fully` any other object out of line (false
+// leaves CPython's exception pending).
+template <class T, bool (*read_fast)(PyObject *, T &) noexcept,
+          bool (*read_fully)(PyObject *, T &) noexcept>
 struct ScalarKind {
     using Holder = T;
     static constexpr bool is_list = false;
     static T view(T value) { return value; }
+
+    [[gnu::always_inline]] static Result<T> convert(PyObject *object, Stop * /*stop*/)
+    {
+        T value{};
+        if (read_fast(object, value)) [[likely]] {
+            return value;
+        }
+        return convert_fully(object);
+    }
+
+private:
+    [[gnu::noinline]] static Result<T> convert_fully(PyObject *object)
+    {
+        T value{};
+        if (!read_fully(object, value)) {
+            return unexpected_pending();
+        }
+        return value;
+    }
 };
 
 // A real argument.
 template <>
-struct ParameterKind<double> : ScalarKind<double> {
-    [[gnu::always_inline]] static Result<double> convert(PyObject *object, Stop * /*stop*/)
-    {
-        double value = 0.0;
-        if (read_exact(object, value)) [[likely]] {
-            return value;
-        }
-        return convert_fully(object);
-    }
-
-private:
-    [[gnu::noinline]] static Result<double> convert_fully(PyObject *object)
-    {
-        double value = 0.0;
-        if (!to_real(object, value)) {
-            return unexpected_pending();
-        }
-        return value;
-    }
-};
+struct ParameterKind<double> : ScalarKind<double, read_exact, to_real> {};
 
 // A signed integer argument.
 template <>
-struct ParameterKind<std::int64_t> : ScalarKind<std::int64_t> {
-    [[gnu::always_inline]] static Result<std::int64_t> convert(PyObject *object, Stop * /*stop*/)
-    {
-        std::int64_t value = 0;
-        if (read_exact(object, value)) [[likely]] {
-            return value;
-        }
-        return convert_fully(object);
-    }
-
-private:
-    [[gnu::noinline]] static Result<std::int64_t> convert_fully(PyObject *object)
-    {
-        std::int64_t value = 0;
-        if (!to_signed(object, value)) {
-            return unexpected_pending();
-        }
-        return value;
-    }
-};
+struct ParameterKind<std::int64_t> : ScalarKind<std::int64_t, read_exact, to_signed> {};
 
 // An unsigned integer argument (a count).
 template <>
-struct ParameterKind<std::uint64_t> : ScalarKind<std::uint64_t> {
-    [[gnu::always_inline]] static Result<std::uint64_t> convert(PyObject *object, Stop * /*stop*/)
-    {
-        std::int64_t exact = 0;
-        if (read_exact(object, exact) && exact >= 0) [[likely]] {
-            return static_cast<std::uint64_t>(exact);
-        }
-        return convert_fully(object);  // negative counts raise there
-    }
-
-private:
-    [[gnu::noinline]] static Result<std::uint64_t> convert_fully(PyObject *object)
-    {
-        std::uint64_t value = 0;
-        if (!to_unsigned(object, value)) {
-            return unexpected_pending();
-        }
-        return value;
-    }
-};
+struct ParameterKind<std::uint64_t> : ScalarKind<std::uint64_t, read_exact, to_unsigned> {};
 
 // A list: its items, held for the call.
 template <class T>

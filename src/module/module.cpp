@@ -140,8 +140,9 @@ static_assert(every_declaration_listed<Surface::method>());
 // line of the compiler's report names the callable and the reason.
 template <FixedName Callable, Refusal Why>
 struct cannot_serve {
-    static_assert(Why == Refusal::none,
-                  "the binding cannot serve this declaration: the report's first line names it and why");
+    static_assert(
+        Why == Refusal::none,
+        "the binding cannot serve this declaration: the report's first line names it and why");
     static constexpr bool served = true;
 };
 

@@ -58,7 +58,10 @@ PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexc
     }
     return guarded([&]() -> Result<Owned> {
         std::vector<PyObject *> values(positional, positional + nargs);
-        Owned names = infallible(PyTuple_New(PyDict_GET_SIZE(kwargs)));
+        Owned names = Owned::steal(PyTuple_New(PyDict_GET_SIZE(kwargs)));
+        if (!names) {
+            return unexpected_pending();  // MemoryError, as in the call itself
+        }
         Py_ssize_t position = 0;
         PyObject *name = nullptr;
         PyObject *value = nullptr;
