@@ -15,10 +15,6 @@
 namespace tesmar {
 namespace {
 
-// Runs the Python handlers of pending signals (in the main thread only);
-// false when one raised, its exception pending.
-bool run_signal_handlers() noexcept { return PyErr_CheckSignals() == 0; }
-
 // A sequence's length is only a hint: a lying __len__ must not make us
 // reserve more than this before items arrive.
 constexpr Py_ssize_t max_reserved_hint = 65536;
@@ -45,54 +41,62 @@ Boxes boxes_of(const void *list) noexcept
 }
 
 // A live list's reader. Each item is fetched as the list stands then and
-// held across a conversion that may run Python code; exact floats and ints
-// run none and need no reference of their own. Polls come before an item is
-// fetched, never while one is borrowed.
+// held across a conversion that may run Python code (which may change the
+// list: its size is read again after one); exact floats and ints run none
+// and need no reference of their own. Polls come before an item whose
+// index is a multiple of the interval is fetched, never while one is
+// borrowed.
 template <class T, bool IsList>
 std::size_t read_live(const void *list, std::size_t first, T *out, std::size_t capacity,
                       Stop *stop) noexcept
 {
+    constexpr std::size_t interval = Items<T>::poll_interval;
     auto *object = static_cast<PyObject *>(const_cast<void *>(list));
-    auto within = [&](std::size_t i) { return std::cmp_less(i, Py_SIZE(object)); };
-    std::size_t count = 0;
-    for (std::size_t i = first; count < capacity && within(i); ++i) {
-        if (i % Items<T>::poll_interval == 0 && i != 0) {
-            if (!run_signal_handlers()) [[unlikely]] {
-                *stop = Stop::handler_raised;
-                return count;
-            }
-            if (!within(i)) {
-                break;  // a handler shortened the list
-            }
+    auto size = [object] { return static_cast<std::size_t>(Py_SIZE(object)); };
+    const std::size_t last = first + capacity;
+    std::size_t i = first;
+    while (i < last) {
+        if (i % interval == 0 && i != 0 && !run_signal_handlers()) [[unlikely]] {
+            *stop = Stop::handler_raised;
+            break;
         }
-        PyObject *item = IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
-        if constexpr (std::is_same_v<T, double>) {
-            if (count != 0 && PyFloat_CheckExact(item)) {
-                break;  // the walk reads exact floats where they lie
-            }
+        // Up to the next poll, the capacity or the list's end.
+        std::size_t end = std::min({last, (i / interval + 1) * interval, size()});
+        if (i >= end) {
+            break;
         }
-        T value{};
-        if (!read_exact(item, value)) {
-            Owned held = Owned::borrow(item);
-            if (!to_native(item, value)) {
-                *stop = Stop::conversion_raised;
-                return count;
+        for (; i < end; ++i) {
+            PyObject *item = IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
+            if constexpr (std::is_same_v<T, double>) {
+                if (i != first && PyFloat_CheckExact(item)) {
+                    return i - first;  // the walk reads exact floats where they lie
+                }
             }
+            T value{};
+            if (!read_exact(item, value)) [[unlikely]] {
+                Owned held = Owned::borrow(item);
+                if (!to_native(item, value)) {
+                    *stop = Stop::conversion_raised;
+                    return i - first;
+                }
+                end = std::min(end, size());
+            }
+            out[i - first] = value;
         }
-        out[count++] = value;
     }
-    return count;
+    return i - first;
 }
+
+static_assert(offsetof(PyObject, ob_type) == FloatLayout::type_offset &&
+              offsetof(PyFloatObject, ob_fval) == FloatLayout::value_offset);
 
 template <class T>
 LiveList<T> live_list(PyObject *object) noexcept
 {
-    constexpr BoxLayout floats{&PyFloat_Type, offsetof(PyObject, ob_type),
-                               offsetof(PyFloatObject, ob_fval)};
     if (PyList_CheckExact(object)) {
-        return {object, boxes_of<true>, read_live<T, true>, floats};
+        return {object, boxes_of<true>, read_live<T, true>, &PyFloat_Type};
     }
-    return {object, boxes_of<false>, read_live<T, false>, floats};
+    return {object, boxes_of<false>, read_live<T, false>, &PyFloat_Type};
 }
 
 template <class T>
@@ -249,11 +253,11 @@ template <class T>
 Result<ListArgument<T>> to_list(PyObject *object, Stop *stop)
 {
     if (PyUnicode_Check(object)) {
-        return unexpected_raise(PyExc_TypeError, std::string(texts::str_is_not_a_list));
+        return unexpected_raise(PyExc_TypeError, texts::str_is_not_a_list);
     }
     if (!PySequence_Check(object)) {
-        return unexpected_raise(PyExc_TypeError,
-                                fill(texts::not_a_sequence, qualified_type_name(object)));
+        return std::unexpected(raise_formatted(
+            PyExc_TypeError, fill(texts::not_a_sequence, qualified_type_name(object))));
     }
     if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
         return ListArgument<T>(Items<T>(live_list<T>(object), stop));
@@ -273,8 +277,6 @@ Result<ListArgument<T>> to_list(PyObject *object, Stop *stop)
 }
 
 }  // namespace
-
-SignalPoll signal_poll(Stop *stop) noexcept { return {run_signal_handlers, stop}; }
 
 std::string qualified_type_name(PyObject *object)
 {

@@ -127,7 +127,14 @@ private:
 [[nodiscard]] Result<ListArgument<double>> to_number_list(PyObject *object, Stop *stop);
 [[nodiscard]] Result<ListArgument<std::int64_t>> to_integer_list(PyObject *object, Stop *stop);
 
+// Runs the Python handlers of pending signals (in the main thread only);
+// false when one raised, its exception pending.
+[[nodiscard]] inline bool run_signal_handlers() noexcept { return PyErr_CheckSignals() == 0; }
+
 // The signal poll of a call whose stop is `stop`.
-[[nodiscard]] SignalPoll signal_poll(Stop *stop) noexcept;
+[[nodiscard]] inline SignalPoll signal_poll(Stop *stop) noexcept
+{
+    return {run_signal_handlers, stop};
+}
 
 }  // namespace tesmar

@@ -73,13 +73,24 @@ void raise_pending()
 
 }  // namespace
 
-void raise_failure(const Failure &failure)
+void raise_failure(Failure failure) noexcept
 {
-    if (failure.is_pending()) {
-        raise_pending();
-        return;
+    try {
+        if (failure.is_pending()) {
+            raise_pending();
+            return;
+        }
+        PyErr_SetObject(failure.type(), to_str(failure.message()).get());
     }
-    PyErr_SetObject(failure.type(), to_str(failure.message()).get());
+    catch (...) {
+        raise_thrown(std::current_exception());
+    }
+}
+
+Failure raise_formatted(PyObject *type, const std::string &message)
+{
+    PyErr_SetObject(type, to_str(message).get());
+    return Failure::pending();
 }
 
 Failure name_argument(Failure failure, std::string_view name)
@@ -88,8 +99,8 @@ Failure name_argument(Failure failure, std::string_view name)
         if (failure.type() != PyExc_TypeError) {
             return failure;
         }
-        return Failure::to_raise(PyExc_TypeError,
-                                 fill(texts::argument_prefix, name) + failure.message());
+        return raise_formatted(PyExc_TypeError,
+                               fill(texts::argument_prefix, name).append(failure.message()));
     }
     if (PyErr_Occurred() != PyExc_TypeError) {  // the exact type, not a subclass
         return failure;
@@ -134,7 +145,7 @@ Failure stop_failure(Stop stop, std::string_view list_name)
         case Stop::conversion_raised:
             return name_argument(Failure::pending(), list_name);
         case Stop::item_out_of_range:
-            return Failure::to_raise(PyExc_OverflowError, std::string(texts::int_too_big));
+            return Failure::to_raise(PyExc_OverflowError, texts::int_too_big);
         case Stop::none:
             break;
     }

@@ -1,8 +1,11 @@
 // How a call fails on its way back to CPython. A Failure is either an
-// exception to raise (a type and its message, made into an object only
-// when raised) or the news that one is pending already (CPython or Python
-// code raised it: a conversion, a signal handler). `raise_failure` is the one path
-// from a Failure to the interpreter's error state.
+// exception to raise (a type and one of the module's fixed texts, made into
+// an object only when raised) or the news that one is pending already
+// (CPython or Python code raised it: a conversion, a signal handler, or
+// the module's own cold code that formats a message with the caller's
+// names in it, `raise_formatted`). `raise_failure` is the one path from a
+// Failure to the interpreter's error state. A Failure is two words, so that
+// passing one back costs the calls that succeed nothing.
 //
 // Internal failures, the module's own faults, are C++ exceptions that the
 // frame turns into PanicException; memory running out is MemoryError.
@@ -22,34 +25,34 @@ namespace tesmar {
 
 class Failure {
 public:
-    // An exception of `type` (a static one, PyExc_...) with `message`.
-    [[nodiscard]] static Failure to_raise(PyObject *type, std::string message)
+    // An exception of `type` (a static one, PyExc_...) with a fixed text.
+    [[nodiscard]] static constexpr Failure to_raise(PyObject *type, const char *message) noexcept
     {
-        return {type, std::move(message)};
+        return {type, message};
     }
     // The exception the interpreter holds now.
-    [[nodiscard]] static Failure pending() noexcept { return {nullptr, {}}; }
+    [[nodiscard]] static constexpr Failure pending() noexcept { return {nullptr, nullptr}; }
 
     [[nodiscard]] bool is_pending() const noexcept { return type_ == nullptr; }
     [[nodiscard]] PyObject *type() const noexcept { return type_; }
-    [[nodiscard]] const std::string &message() const noexcept { return message_; }
+    [[nodiscard]] const char *message() const noexcept { return message_; }
 
 private:
-    Failure(PyObject *type, std::string message) noexcept
-        : type_(type), message_(std::move(message))
+    constexpr Failure(PyObject *type, const char *message) noexcept : type_(type), message_(message)
     {
     }
 
     PyObject *type_;
-    std::string message_;
+    const char *message_;  // static text
 };
 
 template <class T>
 using Result = std::expected<T, Failure>;
 
-[[nodiscard]] inline std::unexpected<Failure> unexpected_raise(PyObject *type, std::string message)
+[[nodiscard]] inline std::unexpected<Failure> unexpected_raise(PyObject *type,
+                                                               const char *message) noexcept
 {
-    return std::unexpected(Failure::to_raise(type, std::move(message)));
+    return std::unexpected(Failure::to_raise(type, message));
 }
 
 [[nodiscard]] inline std::unexpected<Failure> unexpected_pending() noexcept
@@ -57,11 +60,15 @@ using Result = std::expected<T, Failure>;
     return std::unexpected(Failure::pending());
 }
 
+// Raises an exception of `type` with a message made for this call (names,
+// counts); the Failure says it is pending.
+[[nodiscard]] Failure raise_formatted(PyObject *type, const std::string &message);
+
 // Raises the failure. A pending PanicException that came back through
 // Python code called from here is raised as a new one (reported on
-// standard error first), as any internal failure is. Throws only an
-// internal failure (a message that cannot be made).
-void raise_failure(const Failure &failure);
+// standard error first), as any internal failure is (one that happens
+// while raising included).
+void raise_failure(Failure failure) noexcept;
 
 // A conversion's TypeError, raised or pending, becomes "argument 'name':
 // ..." with the original as its cause; anything else passes unchanged.

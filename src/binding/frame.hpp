@@ -265,8 +265,10 @@ private:
     [[gnu::always_inline]] static bool convert_one(PyObject *slot, Result<Values> &values,
                                                    Stop *stop)
     {
-        if (slot == nullptr) {
-            return true;
+        if constexpr (I >= P.required) {
+            if (slot == nullptr) {
+                return true;
+            }
         }
         auto converted =
             ParameterKind<std::tuple_element_t<I, std::tuple<A...>>>::convert(slot, stop);
@@ -292,20 +294,49 @@ struct ArgumentsFor<P, std::tuple<A...>> {
 //   run(self, slots)           the call after binding: receiver, conversion,
 //                              computation, write-back and result object.
 
+// The call's binding failed: bound again, out of line, for the message.
+template <auto P>
+[[gnu::cold, gnu::noinline]] PyObject *refuse(PyObject *const *args, Py_ssize_t nargs,
+                                              PyObject *kwnames) noexcept
+{
+    static constexpr SignatureView view{P};
+    Slots<P.count> slots;
+    const Binding binding = bind<P>(args, nargs, kwnames, slots);
+    return refuse_binding(view, binding, nargs, kwnames, slots);
+}
+
+// One call: bind, then run; any failure raised, null returned.
+template <class Call>
+[[gnu::always_inline]] inline PyObject *call(PyObject *self, PyObject *const *args,
+                                             Py_ssize_t nargs, PyObject *kwnames) noexcept
+{
+    Slots<Call::signature.count> slots;
+    if (bind<Call::signature>(args, nargs, kwnames, slots).fault != Binding::Fault::none)
+        [[unlikely]] {
+        return refuse<Call::signature>(args, nargs, kwnames);
+    }
+    return guarded([&]() -> Result<Owned> { return Call::run(self, slots); });
+}
+
+// The call with keywords, out of line.
+template <class Call>
+[[gnu::noinline]] PyObject *call_with_keywords(PyObject *self, PyObject *const *args,
+                                               Py_ssize_t nargs, PyObject *kwnames) noexcept
+{
+    return call<Call>(self, args, nargs, kwnames);
+}
+
 // METH_FASTCALL | METH_KEYWORDS: the positional arguments, then the values
-// of the keywords named in `kwnames`.
+// of the keywords named in `kwnames`. The same call with and without
+// keywords, stamped out twice: the one without, the common case, then
+// carries no trace of keyword handling.
 template <class Call>
 PyObject *entry(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) noexcept
 {
-    return guarded([&]() -> Result<Owned> {
-        constexpr auto &signature = Call::signature;
-        Slots<signature.count> slots;
-        const Binding binding = bind<signature>(args, nargs, kwnames, slots);
-        if (binding.fault != Binding::Fault::none) [[unlikely]] {
-            return std::unexpected(binding_failure(signature, binding, nargs, kwnames, slots));
-        }
-        return Call::run(self, slots);
-    });
+    if (kwnames != nullptr) [[unlikely]] {
+        return call_with_keywords<Call>(self, args, nargs, kwnames);
+    }
+    return call<Call>(self, args, nargs, nullptr);
 }
 
 // METH_NOARGS: nothing to bind.
@@ -356,7 +387,10 @@ struct FunctionCall {
         if (!values) [[unlikely]] {
             return std::unexpected(std::move(values.error()));
         }
-        auto result = Args::template apply<Taken::polls>(Op, *values, &stop);
+        // A lambda, not the pointer Op: the call is then a direct one, which
+        // link-time optimisation inlines.
+        auto result = Args::template apply<Taken::polls>([](auto... value) { return Op(value...); },
+                                                         *values, &stop);
         auto value = Args::settle(std::move(result), stop);
         if (!value) [[unlikely]] {
             return std::unexpected(std::move(value.error()));

@@ -47,11 +47,12 @@ static_assert(std::tuple_size_v<NativeTypes> == static_cast<std::size_t>(ItemFor
 template <ItemFormat F>
 using NativeType = std::tuple_element_t<static_cast<std::size_t>(F), NativeTypes>;
 
-// Where an exact float keeps its type and its double.
-struct BoxLayout {
-    const void *type;  // the exact float type
-    std::ptrdiff_t type_offset;
-    std::ptrdiff_t value_offset;
+// Where an exact float keeps its type and its double: CPython 3.13's
+// layout on a 64-bit build (the binding checks it against its headers).
+// Constants, so that the walk over a list's floats loads nothing more.
+struct FloatLayout {
+    static constexpr std::ptrdiff_t type_offset = 8;
+    static constexpr std::ptrdiff_t value_offset = 16;
 };
 
 // The item array of an exact list or tuple as it stands now.
@@ -76,7 +77,7 @@ struct LiveList {
     const void *object;
     Boxes (*boxes)(const void *list) noexcept;
     Read read;
-    BoxLayout floats;
+    const void *float_type;  // the type of an exact float
 };
 
 // T is double (a number list) or std::int64_t (an integer list). An integer
@@ -253,17 +254,17 @@ private:
 
     // Reads the exact float at item i of `boxes` into `item`; false when the
     // item is of another type.
-    [[gnu::always_inline]] bool read_box(const Boxes &boxes, std::size_t i,
-                                         double &item) const noexcept
+    [[gnu::always_inline]] static bool read_box(const Boxes &boxes, std::size_t i,
+                                                const void *float_type, double &item) noexcept
     {
         const std::byte *box = nullptr;
         std::memcpy(static_cast<void *>(&box), boxes.first + i * sizeof box, sizeof box);
         const void *type = nullptr;
-        std::memcpy(static_cast<void *>(&type), box + list_.floats.type_offset, sizeof type);
-        if (type != list_.floats.type) {
+        std::memcpy(static_cast<void *>(&type), box + FloatLayout::type_offset, sizeof type);
+        if (type != float_type) {
             return false;
         }
-        std::memcpy(&item, box + list_.floats.value_offset, sizeof item);
+        std::memcpy(&item, box + FloatLayout::value_offset, sizeof item);
         return true;
     }
 
@@ -283,7 +284,7 @@ private:
                 const std::size_t last = std::min(end, boxes.size);
                 for (; i < last; ++i) {
                     T item;
-                    if (!read_box(boxes, i, item)) [[unlikely]] {
+                    if (!read_box(boxes, i, list_.float_type, item)) [[unlikely]] {
                         break;
                     }
                     visiting = visiting && visit_one(visit, item);

@@ -39,10 +39,7 @@ std::string default_text(const Default &value)
                                                 : python_float_text(value.real);
 }
 
-Failure type_error(std::string message)
-{
-    return Failure::to_raise(PyExc_TypeError, std::move(message));
-}
+Failure type_error(const std::string &message) { return raise_formatted(PyExc_TypeError, message); }
 
 Failure too_many_positional(SignatureView signature, std::size_t given)
 {
@@ -109,24 +106,33 @@ std::string text_signature(SignatureView signature)
     return text + ")\n--\n\n";
 }
 
-Failure binding_failure(SignatureView signature, Binding binding, Py_ssize_t nargs,
-                        PyObject *kwnames, std::span<PyObject *const> slots)
+PyObject *refuse_binding(const SignatureView &signature, Binding binding, Py_ssize_t nargs,
+                         PyObject *kwnames, std::span<PyObject *const> slots) noexcept
 {
-    switch (binding.fault) {
-        case Binding::Fault::too_many_positional:
-            return too_many_positional(signature, static_cast<std::size_t>(nargs));
-        case Binding::Fault::unexpected_keyword:
-            return about_keyword(signature, texts::unexpected_keyword,
-                                 PyTuple_GET_ITEM(kwnames, binding.keyword));
-        case Binding::Fault::multiple_values:
-            return about_keyword(signature, texts::multiple_values,
-                                 PyTuple_GET_ITEM(kwnames, binding.keyword));
-        case Binding::Fault::missing_required:
-            return missing_required(signature, slots);
-        case Binding::Fault::none:
-            break;
+    try {
+        switch (binding.fault) {
+            case Binding::Fault::too_many_positional:
+                raise_failure(too_many_positional(signature, static_cast<std::size_t>(nargs)));
+                break;
+            case Binding::Fault::unexpected_keyword:
+                raise_failure(about_keyword(signature, texts::unexpected_keyword,
+                                            PyTuple_GET_ITEM(kwnames, binding.keyword)));
+                break;
+            case Binding::Fault::multiple_values:
+                raise_failure(about_keyword(signature, texts::multiple_values,
+                                            PyTuple_GET_ITEM(kwnames, binding.keyword)));
+                break;
+            case Binding::Fault::missing_required:
+                raise_failure(missing_required(signature, slots));
+                break;
+            case Binding::Fault::none:
+                fail(texts::unbound_without_fault);
+        }
     }
-    fail(texts::unbound_without_fault);
+    catch (...) {
+        raise_thrown(std::current_exception());
+    }
+    return nullptr;
 }
 
 }  // namespace tesmar

@@ -237,6 +237,26 @@ template <auto P>
     return i;
 }
 
+// Places the keyword arguments of a vectorcall in P's slots, out of line
+// (positional calls are the common ones).
+template <auto P>
+[[gnu::noinline]] Binding bind_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                                        Slots<P.count> &slots) noexcept
+{
+    const Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < keywords; ++k) {
+        const std::size_t i = parameter_named<P>(PyTuple_GET_ITEM(kwnames, k));
+        if (i == P.count) {
+            return {Binding::Fault::unexpected_keyword, k};
+        }
+        if (slots[i] != nullptr) {
+            return {Binding::Fault::multiple_values, k};
+        }
+        slots[i] = args[nargs + k];
+    }
+    return {};
+}
+
 // Binds a vectorcall's arguments to the parameters of P, one slot each, in
 // the order CPython checks them: the count of positional arguments, each
 // keyword, then the required parameters. Stamped out per signature, so each
@@ -252,29 +272,25 @@ template <auto P>
     for (std::size_t i = 0; i < P.count; ++i) {
         slots[i] = i < given ? args[i] : nullptr;
     }
-    if (kwnames != nullptr) {
-        const Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
-        for (Py_ssize_t k = 0; k < keywords; ++k) {
-            const std::size_t i = parameter_named<P>(PyTuple_GET_ITEM(kwnames, k));
-            if (i == P.count) {
-                return {Binding::Fault::unexpected_keyword, k};
-            }
-            if (slots[i] != nullptr) {
-                return {Binding::Fault::multiple_values, k};
-            }
-            slots[i] = args[nargs + k];
+    if (kwnames != nullptr) [[unlikely]] {
+        if (const Binding placed = bind_keywords<P>(args, nargs, kwnames, slots);
+            placed.fault != Binding::Fault::none) {
+            return placed;
         }
     }
-    for (std::size_t i = 0; i < P.required; ++i) {
-        if (slots[i] == nullptr) {
+    // The positional ones are there: CPython passes no null argument.
+    for (std::size_t i = given; i < P.required; ++i) {
+        if (slots[i] == nullptr) [[unlikely]] {
             return {Binding::Fault::missing_required};
         }
     }
     return {};
 }
 
-// The TypeError for a binding's fault, worded as CPython words its own.
-[[nodiscard]] Failure binding_failure(SignatureView signature, Binding binding, Py_ssize_t nargs,
-                                      PyObject *kwnames, std::span<PyObject *const> slots);
+// Raises the TypeError for a binding's fault, worded as CPython words its
+// own, and returns null for the entry to return.
+[[gnu::cold]] PyObject *refuse_binding(const SignatureView &signature, Binding binding,
+                                       Py_ssize_t nargs, PyObject *kwnames,
+                                       std::span<PyObject *const> slots) noexcept;
 
 }  // namespace tesmar

@@ -4,7 +4,8 @@
 // the module names of PanicException and of the class). Each operation's
 // own messages stand at the top of its family's file.
 //
-// A "{}" stands for a value filled in by `fill`, in order.
+// A "{}" stands for a value filled in by `fill`, in order; a "%" starts one
+// that CPython formats.
 #pragma once
 
 #include <string>
@@ -13,65 +14,58 @@
 namespace tesmar::texts {
 
 // Argument binding ({} is the callable: "cos()" or "Tesmarmath.cos()").
-inline constexpr std::string_view method_prefix = "Tesmarmath.";
-inline constexpr std::string_view too_many_positional =
-    "{} takes {} positional arguments but {} {} given";
-inline constexpr std::string_view too_many_positional_range =
+inline constexpr char method_prefix[] = "Tesmarmath.";
+inline constexpr char too_many_positional[] = "{} takes {} positional arguments but {} {} given";
+inline constexpr char too_many_positional_range[] =
     "{} takes from {} to {} positional arguments but {} {} given";
-inline constexpr std::string_view was_given = "was";
-inline constexpr std::string_view were_given = "were";
-inline constexpr std::string_view missing_one = "{} missing 1 required positional argument: {}";
-inline constexpr std::string_view missing_several =
-    "{} missing {} required positional arguments: {}";
-inline constexpr std::string_view missing_name = "'{}'";
-inline constexpr std::string_view between_two_names = " and ";
-inline constexpr std::string_view between_names = ", ";
-inline constexpr std::string_view before_last_name = ", and ";
-inline constexpr std::string_view multiple_values = "{} got multiple values for argument '{}'";
-inline constexpr std::string_view unexpected_keyword = "{} got an unexpected keyword argument '{}'";
+inline constexpr char was_given[] = "was";
+inline constexpr char were_given[] = "were";
+inline constexpr char missing_one[] = "{} missing 1 required positional argument: {}";
+inline constexpr char missing_several[] = "{} missing {} required positional arguments: {}";
+inline constexpr char missing_name[] = "'{}'";
+inline constexpr char between_two_names[] = " and ";
+inline constexpr char between_names[] = ", ";
+inline constexpr char before_last_name[] = ", and ";
+inline constexpr char multiple_values[] = "{} got multiple values for argument '{}'";
+inline constexpr char unexpected_keyword[] = "{} got an unexpected keyword argument '{}'";
 
 // Conversion.
-inline constexpr std::string_view argument_prefix = "argument '{}': ";
-inline constexpr const char *argument_prefix_format = "argument '%.*s': %U";
-inline constexpr std::string_view str_is_not_a_list = "Can't extract `str` to `Vec`";
-inline constexpr std::string_view not_a_sequence = "'{}' object cannot be converted to 'Sequence'";
-inline constexpr std::string_view not_an_instance =
-    "'{}' object cannot be converted to 'Tesmarmath'";
-inline constexpr std::string_view unnamed_type = "<failed to extract type name>";
-inline constexpr std::string_view int_too_big = "int too big to convert";
+inline constexpr char argument_prefix[] = "argument '{}': ";
+inline constexpr char argument_prefix_format[] = "argument '%.*s': %U";
+inline constexpr char str_is_not_a_list[] = "Can't extract `str` to `Vec`";
+inline constexpr char not_a_sequence[] = "'{}' object cannot be converted to 'Sequence'";
+inline constexpr char not_an_instance[] = "'{}' object cannot be converted to 'Tesmarmath'";
+inline constexpr char unnamed_type[] = "<failed to extract type name>";
+inline constexpr char int_too_big[] = "int too big to convert";
 
 // Receiver access.
-inline constexpr std::string_view already_borrowed = "Already borrowed";
-inline constexpr std::string_view already_mutably_borrowed = "Already mutably borrowed";
+inline constexpr char already_borrowed[] = "Already borrowed";
+inline constexpr char already_mutably_borrowed[] = "Already mutably borrowed";
 
 // Internal failures.
-inline constexpr const char *panic_name = "vorn_runtime.PanicException";
-inline constexpr const char *panic_doc =
+inline constexpr char panic_name[] = "vorn_runtime.PanicException";
+inline constexpr char panic_doc[] =
     "The exception raised when tesmar_math's native code fails unexpectedly.\n\n"
     "Like SystemExit, this exception derives from BaseException, so that it\n"
     "will typically propagate all the way up the stack and end the interpreter.";
-inline constexpr std::string_view generic_failure = "tesmar_math failed unexpectedly";
-inline constexpr std::string_view api_call_failed = "Python API call failed";
-inline constexpr std::string_view no_exception_set =
-    "attempted to fetch exception but none was set";
-inline constexpr const char *failure_report =
-    "tesmar_math: internal failure in %s (%.*s:%u): %.*s\n";
-inline constexpr const char *panic_passed_on =
+inline constexpr char generic_failure[] = "tesmar_math failed unexpectedly";
+inline constexpr char api_call_failed[] = "Python API call failed";
+inline constexpr char no_exception_set[] = "attempted to fetch exception but none was set";
+inline constexpr char failure_report[] = "tesmar_math: internal failure in %s (%.*s:%u): %.*s\n";
+inline constexpr char panic_passed_on[] =
     "--- A PanicException was raised by Python code called from tesmar_math; passing it on ---\n";
-inline constexpr const char *uncaught_panic = "uncaught panic at ffi boundary\n";
-inline constexpr std::string_view append_to_all_failed = "could not append __name__ to __all__";
-inline constexpr std::string_view unbound_without_fault =
-    "a call was bound without a fault to report";
-inline constexpr std::string_view stopped_without_reason = "a computation stopped for no reason";
+inline constexpr char uncaught_panic[] = "uncaught panic at ffi boundary\n";
+inline constexpr char append_to_all_failed[] = "could not append __name__ to __all__";
+inline constexpr char unbound_without_fault[] = "a call was bound without a fault to report";
+inline constexpr char stopped_without_reason[] = "a computation stopped for no reason";
 
 // The module and the class.
-inline constexpr const char *module_name = "tesmar_math";
-inline constexpr const char *module_doc = "";
-inline constexpr const char *class_name = "builtins.Tesmarmath";
-inline constexpr std::string_view repr_format = "Tesmarmath({})";
-inline constexpr std::string_view class_init_failed =
-    "An error occurred while initializing class Tesmarmath";
-inline constexpr std::string_view sub_interpreters_refused =
+inline constexpr char module_name[] = "tesmar_math";
+inline constexpr char module_doc[] = "";
+inline constexpr char class_name[] = "builtins.Tesmarmath";
+inline constexpr char repr_format[] = "Tesmarmath({})";
+inline constexpr char class_init_failed[] = "An error occurred while initializing class Tesmarmath";
+inline constexpr char sub_interpreters_refused[] =
     "tesmar_math does not yet support sub-interpreters: it can be imported only by the first "
     "interpreter that loaded it (see the project's issue tracker)";
 

@@ -318,7 +318,7 @@ Result<Owned> initialise()
     }
     std::int64_t expected = -1;
     if (!recorded_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-        return unexpected_raise(PyExc_ImportError, std::string(texts::sub_interpreters_refused));
+        return unexpected_raise(PyExc_ImportError, texts::sub_interpreters_refused);
     }
     if (module_cell != nullptr) {
         return Owned::borrow(module_cell);

@@ -71,7 +71,10 @@ struct MethodCall {
     using Args = typename ArgumentsFor<P, typename Taken::type>::type;
     using Value = typename Unwrapped<typename Types::Result>::type;
     // A method that stores nothing only reads: others may read alongside.
-    static constexpr Access access = W == WriteBack::none ? Access::shared : Access::exclusive;
+    // Without parameters it runs no Python code (nothing converts).
+    static constexpr Access access = W != WriteBack::none ? Access::exclusive
+                                     : P.count == 0       ? Access::instant
+                                                          : Access::shared;
 
     // The computation as a function of the bound arguments alone.
     static auto with_stored(double stored)
@@ -85,35 +88,41 @@ struct MethodCall {
     }
 
     // The receiver is held from before any argument converts (a conversion
-    // may call back into it) until the result is made.
-    [[gnu::always_inline]] static Result<Owned> run(PyObject *self, const Slots<P.count> &slots)
+    // may call back into it) until its new number is stored.
+    [[gnu::always_inline]] static Result<Value> compute(PyObject *self, const Slots<P.count> &slots)
     {
-        auto receiver = Receiver<access>::take(self);
+        Receiver<access> receiver(self);
         if (!receiver) [[unlikely]] {
-            return std::unexpected(std::move(receiver.error()));
+            return std::unexpected(receiver.refusal(self));
         }
         Stop stop = Stop::none;
         auto values = Args::convert(slots, &stop);
         if (!values) [[unlikely]] {
-            return std::unexpected(std::move(values.error()));
+            return std::unexpected(values.error());
         }
         auto result =
-            Args::template apply<Taken::polls>(with_stored(receiver->number()), *values, &stop);
+            Args::template apply<Taken::polls>(with_stored(receiver.number()), *values, &stop);
         auto value = Args::settle(std::move(result), stop);
-        if (!value) [[unlikely]] {
-            return std::unexpected(std::move(value.error()));
+        if constexpr (W != WriteBack::none) {
+            if (value) [[likely]] {
+                receiver.set_number(static_cast<double>(*value));
+            }
         }
-        if constexpr (W == WriteBack::none) {
-            return ResultKind<Value>::to_python(*value);
+        return value;
+    }
+
+    // The result object is made once the receiver is free again.
+    [[gnu::always_inline]] static Result<Owned> run(PyObject *self, const Slots<P.count> &slots)
+    {
+        const auto value = compute(self, slots);
+        if (!value) [[unlikely]] {
+            return std::unexpected(value.error());
+        }
+        if constexpr (W == WriteBack::store_new_instance) {
+            return make_result(static_cast<double>(*value));
         }
         else {
-            receiver->set_number(static_cast<double>(*value));
-            if constexpr (W == WriteBack::store_new_instance) {
-                return make_result(receiver->number());
-            }
-            else {
-                return ResultKind<Value>::to_python(*value);
-            }
+            return ResultKind<Value>::to_python(*value);
         }
     }
 };

@@ -86,22 +86,22 @@ Owned to_str(const std::string &text)
 PyObject *number_repr(PyObject *self) noexcept
 {
     return guarded([&]() -> Result<Owned> {
-        auto receiver = Receiver<Access::shared>::take(self);
+        const Receiver<Access::shared> receiver(self);
         if (!receiver) {
-            return std::unexpected(std::move(receiver.error()));
+            return std::unexpected(receiver.refusal(self));
         }
-        return to_str(fill(texts::repr_format, text_form(receiver->number())));
+        return to_str(fill(texts::repr_format, text_form(receiver.number())));
     });
 }
 
 PyObject *number_str(PyObject *self) noexcept
 {
     return guarded([&]() -> Result<Owned> {
-        auto receiver = Receiver<Access::shared>::take(self);
+        const Receiver<Access::shared> receiver(self);
         if (!receiver) {
-            return std::unexpected(std::move(receiver.error()));
+            return std::unexpected(receiver.refusal(self));
         }
-        return to_str(text_form(receiver->number()));
+        return to_str(text_form(receiver.number()));
     });
 }
 
@@ -142,8 +142,8 @@ PyTypeObject *create_number_type(PyMethodDef *methods) noexcept
 
 Failure foreign_receiver(PyObject *self)
 {
-    return Failure::to_raise(PyExc_TypeError,
-                             fill(texts::not_an_instance, qualified_type_name(self)));
+    return raise_formatted(PyExc_TypeError,
+                           fill(texts::not_an_instance, qualified_type_name(self)));
 }
 
 }  // namespace tesmar

@@ -54,21 +54,49 @@ extern PyTypeObject *number_type;
 
 enum class Access {
     shared,
-    exclusive
+    // Shared access for a call that runs no Python code while it holds it:
+    // refused as shared access is, but never counted, as nothing could see
+    // the count.
+    instant,
+    exclusive,
 };
 
 // The TypeError for a receiver that is not a Tesmarmath.
 [[nodiscard]] Failure foreign_receiver(PyObject *self);
 
-// Access to a receiver for one call; released on every path. The caller
-// keeps the receiver alive for the call, so the access holds no reference.
+// Access to a receiver for one call, taken when made and released on every
+// path. The caller keeps the receiver alive for the call, so the access
+// holds no reference.
 template <Access A>
 class Receiver {
 public:
+    [[gnu::always_inline]] explicit Receiver(PyObject *self)
+    {
+        // CPython's method descriptors refuse a foreign receiver before we
+        // run; this check holds for any caller that reaches an entry itself.
+        if (!Py_IS_TYPE(self, number_type) && PyType_IsSubtype(Py_TYPE(self), number_type) == 0)
+            [[unlikely]] {
+            return;
+        }
+        auto *object = reinterpret_cast<NumberObject *>(self);
+        if constexpr (A == Access::exclusive) {
+            if (object->borrow_flag != 0) [[unlikely]] {
+                return;
+            }
+            object->borrow_flag = held_exclusively;
+        }
+        else {
+            if (object->borrow_flag == held_exclusively) [[unlikely]] {
+                return;
+            }
+            if constexpr (A == Access::shared) {
+                ++object->borrow_flag;
+            }
+        }
+        object_ = object;
+    }
     Receiver(const Receiver &) = delete;
     Receiver &operator=(const Receiver &) = delete;
-    Receiver(Receiver &&other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-    Receiver &operator=(Receiver &&) = delete;
     ~Receiver()
     {
         if (object_ == nullptr) {
@@ -77,8 +105,24 @@ public:
         if constexpr (A == Access::shared) {
             --object_->borrow_flag;
         }
-        else {
+        else if constexpr (A == Access::exclusive) {
             object_->borrow_flag = 0;
+        }
+    }
+
+    // Whether the access was taken; if not, why (the receiver `self` it
+    // was refused).
+    explicit operator bool() const noexcept { return object_ != nullptr; }
+    [[nodiscard, gnu::cold]] static Failure refusal(PyObject *self)
+    {
+        if (!Py_IS_TYPE(self, number_type) && PyType_IsSubtype(Py_TYPE(self), number_type) == 0) {
+            return foreign_receiver(self);
+        }
+        if constexpr (A != Access::exclusive) {
+            return Failure::to_raise(PyExc_RuntimeError, texts::already_mutably_borrowed);
+        }
+        else {
+            return Failure::to_raise(PyExc_RuntimeError, texts::already_borrowed);
         }
     }
 
@@ -89,35 +133,8 @@ public:
         object_->number = value;
     }
 
-    [[gnu::always_inline]] [[nodiscard]] static Result<Receiver> take(PyObject *self)
-    {
-        // CPython's method descriptors refuse a foreign receiver before we
-        // run; this check holds for any caller that reaches an entry itself.
-        if (!Py_IS_TYPE(self, number_type) && PyType_IsSubtype(Py_TYPE(self), number_type) == 0)
-            [[unlikely]] {
-            return std::unexpected(foreign_receiver(self));
-        }
-        auto *object = reinterpret_cast<NumberObject *>(self);
-        if constexpr (A == Access::shared) {
-            if (object->borrow_flag == held_exclusively) [[unlikely]] {
-                return unexpected_raise(PyExc_RuntimeError,
-                                        std::string(texts::already_mutably_borrowed));
-            }
-            ++object->borrow_flag;
-        }
-        else {
-            if (object->borrow_flag != 0) [[unlikely]] {
-                return unexpected_raise(PyExc_RuntimeError, std::string(texts::already_borrowed));
-            }
-            object->borrow_flag = held_exclusively;
-        }
-        return Receiver(object);
-    }
-
 private:
-    explicit Receiver(NumberObject *object) noexcept : object_(object) {}
-
-    NumberObject *object_;
+    NumberObject *object_ = nullptr;
 };
 
 }  // namespace tesmar
