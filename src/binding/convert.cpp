@@ -264,7 +264,7 @@ Result<ListArgument<T>> to_list(PyObject *object, Stop *stop)
     }
     auto in_place = read_in_place<T>(object, stop);
     if (!in_place) {
-        return std::unexpected(std::move(in_place.error()));
+        return std::unexpected(in_place.error());
     }
     if (*in_place) {
         return std::move(**in_place);
@@ -285,7 +285,7 @@ std::string qualified_type_name(PyObject *object)
     const char *text = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
     if (text == nullptr) {
         PyErr_Clear();
-        return std::string(texts::unnamed_type);
+        return texts::unnamed_type;
     }
     return {text, static_cast<std::size_t>(size)};
 }

@@ -273,8 +273,7 @@ private:
         auto converted =
             ParameterKind<std::tuple_element_t<I, std::tuple<A...>>>::convert(slot, stop);
         if (!converted) [[unlikely]] {
-            values = std::unexpected(
-                name_argument(std::move(converted.error()), P.parameters[I].name.view()));
+            values = std::unexpected(name_argument(converted.error(), P.parameters[I].name.view()));
             return false;
         }
         std::get<I>(*values) = std::move(*converted);
@@ -385,7 +384,7 @@ struct FunctionCall {
         Stop stop = Stop::none;
         auto values = Args::convert(slots, &stop);
         if (!values) [[unlikely]] {
-            return std::unexpected(std::move(values.error()));
+            return std::unexpected(values.error());
         }
         // A lambda, not the pointer Op: the call is then a direct one, which
         // link-time optimisation inlines.
@@ -393,7 +392,7 @@ struct FunctionCall {
                                                          *values, &stop);
         auto value = Args::settle(std::move(result), stop);
         if (!value) [[unlikely]] {
-            return std::unexpected(std::move(value.error()));
+            return std::unexpected(value.error());
         }
         return ResultKind<Value>::to_python(*value);
     }

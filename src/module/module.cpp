@@ -330,7 +330,7 @@ Result<Owned> initialise()
         return unexpected_pending();
     }
     if (auto built = module_body(module.get()); !built) {
-        return std::unexpected(std::move(built.error()));
+        return std::unexpected(built.error());
     }
     if (module_cell == nullptr) {
         module_cell = module.release();

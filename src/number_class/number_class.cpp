@@ -28,7 +28,7 @@ struct ConstructorCall {
     {
         auto values = Args::convert(slots, nullptr);
         if (!values) [[unlikely]] {
-            return std::unexpected(std::move(values.error()));
+            return std::unexpected(values.error());
         }
         Owned object = Owned::steal(
             allocate_instance(reinterpret_cast<PyTypeObject *>(type), std::get<0>(*values)));
