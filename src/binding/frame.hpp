@@ -212,6 +212,23 @@ struct Arguments {
             values);
     }
 
+    // The computation's value for the bound slots, or why there is none:
+    // the slots converted, `compute` called with the values (and the signal
+    // poll after them when Polls), then a stop (its result is discarded) or
+    // the computation's own error.
+    template <bool Polls, class Compute>
+    [[gnu::always_inline]] static auto evaluate(Compute compute, const Slots<P.count> &slots)
+        -> Result<typename Unwrapped<decltype(apply<Polls>(compute, {}, nullptr))>::type>
+    {
+        Stop stop = Stop::none;
+        auto values = convert(slots, &stop);
+        if (!values) [[unlikely]] {
+            return std::unexpected(values.error());
+        }
+        auto result = apply<Polls>(compute, *values, &stop);
+        return settle(std::move(result), stop);
+    }
+
     // The computation's value, or why there is none: a stop first (its
     // result was discarded), then its own error.
     template <class R>
@@ -381,16 +398,10 @@ struct FunctionCall {
     [[gnu::always_inline]] static Result<Owned> run(PyObject * /*module*/,
                                                     const Slots<P.count> &slots)
     {
-        Stop stop = Stop::none;
-        auto values = Args::convert(slots, &stop);
-        if (!values) [[unlikely]] {
-            return std::unexpected(values.error());
-        }
         // A lambda, not the pointer Op: the call is then a direct one, which
         // link-time optimisation inlines.
-        auto result = Args::template apply<Taken::polls>([](auto... value) { return Op(value...); },
-                                                         *values, &stop);
-        auto value = Args::settle(std::move(result), stop);
+        const auto value = Args::template evaluate<Taken::polls>(
+            [](auto... value_) { return Op(value_...); }, slots);
         if (!value) [[unlikely]] {
             return std::unexpected(value.error());
         }

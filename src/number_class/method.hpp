@@ -76,14 +76,17 @@ struct MethodCall {
                                      : P.count == 0       ? Access::instant
                                                           : Access::shared;
 
-    // The computation as a function of the bound arguments alone.
-    static auto with_stored(double stored)
+    // The computation as a function of the bound arguments alone (a lambda,
+    // so that the call is a direct one, which link-time optimisation
+    // inlines).
+    template <Access A>
+    static auto with_stored(const Receiver<A> &receiver)
     {
         if constexpr (T == Takes::stored_number) {
-            return [stored](auto... value) { return Op(stored, value...); };
+            return [&receiver](auto... value) { return Op(receiver.number(), value...); };
         }
         else {
-            return Op;
+            return [](auto... value) { return Op(value...); };
         }
     }
 
@@ -95,14 +98,7 @@ struct MethodCall {
         if (!receiver) [[unlikely]] {
             return std::unexpected(receiver.refusal(self));
         }
-        Stop stop = Stop::none;
-        auto values = Args::convert(slots, &stop);
-        if (!values) [[unlikely]] {
-            return std::unexpected(values.error());
-        }
-        auto result =
-            Args::template apply<Taken::polls>(with_stored(receiver.number()), *values, &stop);
-        auto value = Args::settle(std::move(result), stop);
+        auto value = Args::template evaluate<Taken::polls>(with_stored(receiver), slots);
         if constexpr (W != WriteBack::none) {
             if (value) [[likely]] {
                 receiver.set_number(static_cast<double>(*value));
