@@ -180,7 +180,8 @@ def real_forms(v):
 
 
 def int_forms(n):
-    return [n, IntSub(n), Index(n)] + [True] * (n == 1)
+    forms = [n, IntSub(n), Index(n)]
+    return [*forms, True] if n == 1 else forms
 
 
 # The list as sequences, with mixed item forms, and as arrays of the typecode.
@@ -202,7 +203,11 @@ class Kind:
 
     @property
     def refused(self):  # (argument, exception, message before the parameter prefix)
-        return tuple(r for kinds, *rows in REFUSED if self.name in kinds.split() for r in rows)
+        rows = []
+        for kinds, *refusals in REFUSED:
+            if self.name in kinds.split():
+                rows += refusals
+        return rows
 
 
 # Ints around the 30-bit digits of CPython's ints, read inline or not.
@@ -280,7 +285,8 @@ class Entry:
         return tuple([kind.sample for _, kind, _ in self.params])
 
     def __repr__(self):  # as messages name it
-        return f"{'Tesmarmath.' * (self.method or self.name == '__new__')}{self.name}()"
+        owner = "Tesmarmath." if self.method or self.name == "__new__" else ""
+        return f"{owner}{self.name}()"
 
 
 def kind_of(function, arg):

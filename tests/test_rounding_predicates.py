@@ -37,14 +37,14 @@ def test_method_rounding_and_sign_store_doubles(x):
 
 
 @given(x=FLOATS)
-@examples(*SOME)
+@examples(*ENDS, *SOME)
 def test_predicates_match_pythons_comparisons(x):
     assert tm.is_positive(x) is (x > 0) and tm.is_negative(x) is (x < 0)
     assert tm.is_integer(x) is x.is_integer()
 
 
 @given(x=FLOATS)
-@examples(*SOME)
+@examples(*ENDS, *SOME)
 def test_method_parity_is_that_of_even_whole_numbers(x):
     even = math.isfinite(x) and x.is_integer() and int(x) % 2 == 0
     assert (Tesmarmath(x).is_even(), Tesmarmath(x).is_odd()) == (even, not even)

@@ -57,8 +57,10 @@ def test_signature_matches_the_stub(entry):
     runtime = vars(Tesmarmath)[entry.name] if entry.method else getattr(tm, entry.name)
     assert entry.doc, "the stub documents every callable"
     params = [n if d is EMPTY else f"{n}={d}" for n, _, d in entry.params]
+    if entry.method:
+        params.insert(0, "$self")
     # inspect.signature reads the text signature: names, defaults, every one by position or keyword
-    assert runtime.__text_signature__ == f"({', '.join(['$self'] * entry.method + params)})"
+    assert runtime.__text_signature__ == f"({', '.join(params)})"
     assert runtime.__doc__ is None and runtime.__qualname__ == repr(entry).removesuffix("()")
     owner = (runtime.__objclass__,) if entry.method else (runtime.__module__, runtime.__self__)
     assert owner == ((Tesmarmath,) if entry.method else ("tesmar_math", tm))
@@ -80,6 +82,10 @@ def test_the_class_is_not_a_base():
 
 def test_instances_hold_no_references_for_the_collector():
     assert not gc.is_tracked(Tesmarmath(2.5))
+
+
+def test_an_instances_size_does_not_depend_on_its_number():
+    assert sys.getsizeof(Tesmarmath(0.0)) == sys.getsizeof(Tesmarmath(1e300))
 
 
 # What an instance does not support: (what is tried, its arguments after the instance).
@@ -168,10 +174,8 @@ def test_another_thread_meets_a_held_receiver_refused(inner):
     worker.start()
     try:
         assert entered.wait(10)
-        assert outcome(registry.call_inner, inner, t) == (
-            RuntimeError,
-            (BORROWED[INNER[inner][1]],),
-        )
+        refusal = BORROWED[INNER[inner][1]]
+        assert outcome(registry.call_inner, inner, t) == (RuntimeError, (refusal,))
         assert Tesmarmath(3.0).square().get_number() == tm.square(3.0) == 9.0  # others are free
     finally:
         release.set()
