@@ -14,6 +14,7 @@ from registry import (
     FLOATS,
     INTS,
     FloatSub,
+    Hooked,
     Index,
     IntSub,
     Real,
@@ -30,13 +31,10 @@ class Iterable(Seq):
 
     def __init__(self, items, given, effect):
         super().__init__(items)
-        self.given = given
-        self.effect = effect
+        self.iterator = Hooked(given, effect)
 
     def __iter__(self):
-        if self.effect is not None:
-            self.effect()
-        return self.given
+        return self.iterator.converted()
 
 
 ODD = [1j, Decimal("1.5"), Fraction(1, 3), Fraction(10**400), bytearray(b"\x01"), object(), None]
