@@ -242,7 +242,7 @@ def pythons_message(entry, *args, **kwargs):
 def test_binding_messages_read_like_pythons_own(entry):
     names = [n for n, _, _ in entry.params]
     values = dict(zip(names, entry.sample(), strict=True))
-    values |= dict.fromkeys(["x", "é", "\udcff"], 1.0)
+    values |= dict.fromkeys(["x", "", "é", "\udcff"], 1.0)
     for count in range(len(names) + 2):
         args = (entry.sample() + (1.0, 1.0))[:count]
         for size in range(3):
