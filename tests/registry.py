@@ -11,7 +11,7 @@ import mmap
 import struct
 import sys
 from dataclasses import dataclass
-from functools import partial, reduce
+from functools import partial
 from pathlib import Path
 
 import numpy as np
@@ -59,11 +59,16 @@ def c_pow(x, y):
 
 # Hypothesis examples, several to a line: a tuple is the drawn arguments in order.
 def examples(*cases):
-    cases = [case if type(case) is tuple else (case,) for case in cases]
-    return lambda test: reduce(lambda done, case: example(*case)(done), cases, test)
+    def decorate(test):
+        for case in cases:
+            test = example(*case)(test) if type(case) is tuple else example(case)(test)
+        return test
+
+    return decorate
 
 
-Boom = type("Boom", (Exception,), {})
+class Boom(Exception):
+    """An error of the caller's own, raised where an argument converts."""
 
 
 # An effect that raises a new error_type(message).
@@ -77,23 +82,34 @@ def raising(error_type, message):
 boom = raising(Boom, "boom")
 
 
-SubTypeError = type("SubTypeError", (TypeError,), {})
+class SubTypeError(TypeError):
+    """A TypeError of the caller's own: it passes as it is, not as a conversion error."""
 
 
-# A number reached through __float__ alone; `effect` runs first.
-class Real:
+# A value that runs `effect` (if given) first whenever it converts.
+class Hooked:
     def __init__(self, value, effect=None):
-        self.value, self.effect = value, effect
+        self.value = value
+        self.effect = effect
 
-    def __float__(self):
-        if self.effect:
+    def converted(self):
+        if self.effect is not None:
             self.effect()
         return self.value
 
 
-# An integer reached through __index__ alone; `effect` runs first.
-class Index:
-    __init__, __index__ = Real.__init__, Real.__float__
+class Real(Hooked):
+    """A number reached through __float__ alone."""
+
+    def __float__(self):
+        return self.converted()
+
+
+class Index(Hooked):
+    """An integer reached through __index__ alone."""
+
+    def __index__(self):
+        return self.converted()
 
 
 # Every argument, the items of lists and tuples, and the values behind Real and Index.
@@ -102,7 +118,7 @@ def within(arguments):
         yield a
         if isinstance(a, (list, tuple)):
             yield from within(a)
-        elif isinstance(a, (Real, Index)):
+        elif isinstance(a, Hooked):
             yield a.value
 
 
@@ -113,14 +129,26 @@ def hooked(sample, effect):
     return (Real if isinstance(sample, float) else Index)(sample, effect)
 
 
-FloatSub, IntSub = (type(t.__name__.title() + "Sub", (t,), {}) for t in (float, int))
+class FloatSub(float):
+    """A float, but not exactly one."""
 
 
-# Holds its items backwards, iterates them forwards: read by index, reversed.
-ListSub = type("ListSub", (list,), {"__iter__": lambda self: iter(self[::-1])})
+class IntSub(int):
+    """An int, but not exactly one."""
 
 
-TupleSub = type("TupleSub", (tuple,), {"__iter__": ListSub.__iter__})
+class ListSub(list):
+    """Holds its items backwards, iterates them forwards: read by index, reversed."""
+
+    def __iter__(self):
+        return iter(self[::-1])
+
+
+class TupleSub(tuple):
+    """Holds its items backwards, iterates them forwards: read by index, reversed."""
+
+    def __iter__(self):
+        return iter(self[::-1])
 
 
 # A sequence by __getitem__; its __len__ is a hint, or raises an exception class.
@@ -152,7 +180,8 @@ def real_forms(v):
 
 
 def int_forms(n):
-    return [n, IntSub(n), Index(n)] + [True] * (n == 1)
+    forms = [n, IntSub(n), Index(n)]
+    return [*forms, True] if n == 1 else forms
 
 
 # The list as sequences, with mixed item forms, and as arrays of the typecode.
@@ -174,7 +203,11 @@ class Kind:
 
     @property
     def refused(self):  # (argument, exception, message before the parameter prefix)
-        return tuple(r for kinds, *rows in REFUSED if self.name in kinds.split() for r in rows)
+        rows = []
+        for kinds, *refusals in REFUSED:
+            if self.name in kinds.split():
+                rows += refusals
+        return rows
 
 
 # Ints around the 30-bit digits of CPython's ints, read inline or not.
@@ -252,7 +285,8 @@ class Entry:
         return tuple([kind.sample for _, kind, _ in self.params])
 
     def __repr__(self):  # as messages name it
-        return f"{'Tesmarmath.' * (self.method or self.name == '__new__')}{self.name}()"
+        owner = "Tesmarmath." if self.method or self.name == "__new__" else ""
+        return f"{owner}{self.name}()"
 
 
 def kind_of(function, arg):
@@ -289,22 +323,28 @@ def call_inner(label, receiver):
     return inner(receiver) if inner in (repr, str) else inner.on(receiver)(*inner.sample())
 
 
-# A receiver (a bystander, for a function), what the inner call met (its RuntimeError's message, or
-# None) and a call of `outer` whose first argument calls `label` on it.
-def reentry(outer, label, escape):
-    t, met = Tesmarmath(2.5), [None]
+class CallBack:
+    """A call of `outer` whose first argument, as it converts, calls `inner` (a label of INNER) on
+    the receiver: the method's own receiver, a bystander for a function. `met` is the message of
+    the RuntimeError that the inner call met, or None; with `escape` that error fails the call."""
 
-    def call_back():
-        met[0] = None
+    def __init__(self, outer, inner, escape):
+        self.outer, self.inner, self.escape = outer, inner, escape
+        self.receiver, self.met = Tesmarmath(2.5), None
+        first, *rest = outer.sample()
+        self.args = (hooked(first, self.call_back), *rest)
+
+    def call_back(self):
+        self.met = None
         try:
-            call_inner(label, t)
+            call_inner(self.inner, self.receiver)
         except RuntimeError as error:
-            met[0] = str(error)
-            if escape:
+            self.met = str(error)
+            if self.escape:
                 raise
 
-    args = (hooked(outer.sample()[0], call_back), *outer.sample()[1:])
-    return t, met, args, lambda: outer.on(t)(*args)
+    def __call__(self):
+        return self.outer.on(self.receiver)(*self.args)
 
 
 # (label, call, arguments) for every path of one callable.
@@ -330,30 +370,60 @@ def paths(entry):
 def held_paths():
     mult_of = BY_NAME["Tesmarmath.mult_of()"]
     for label, escape in itertools.product(INNER, (False, True)):
-        _, _, args, call = reentry(mult_of, label, escape)
-        yield f"{label} held, escaping {escape}", call, args
+        call = CallBack(mult_of, label, escape)
+        yield f"{label} held, escaping {escape}", call, call.args
 
 
-# The operations' own failures and their longest paths, by owner, as the calls read.
-OPERATION_ERRORS = """
-text form: [f(T(x)) for f in (repr, str) for x in (0.1, -0.0, math.nan, 1e300, 5e-324)]
-division: tm.div_of([1.0, -0.0]); T(1.0).div_of([0.0]); tm.int_div_of([1, 0])
-division: T(1.0).int_div_of([0]); tm.int_div_of([-(2**63), -1]); T(-1e300).int_div_of([-1])
-roots and factorials: tm.square_root(-1.0); T(-1.0).square_root(); tm.factorial(-1)
-roots and factorials: tm.factorial(21); T(-1.0).factorial(); T(34.0).factorial()
-towers: tm.tetration(2.0, -1); tm.tetration(2.0, 5); T(2.0).tetration(-1); T(2.0).tetration(5)
-towers: tm.tetration(0.5, 2**63 - 1); T(0.01).tetration(2**62)
-gcd: tm.gcd_with_int([]); tm.gcd_with_float(()); T(1.0).gcd_with_int([]); T(1.0).gcd_with_float([])
-series: tm.tan(math.pi / 2); tm.tan(1.0, 0); T(math.pi / 2).tan(); tm.cos(math.nan, 2**64 - 1)
-series: T(3e19).sin(2**64 - 1)
-"""
-SPACE = {"tm": tm, "T": Tesmarmath, "math": math}
+def text_forms():
+    numbers = (0.1, -0.0, math.nan, 1e300, 5e-324)
+    return [text(Tesmarmath(x)) for text in (repr, str) for x in numbers]
+
+
+# The operations' own failures and their longest paths, by owner; a method on a fresh instance.
+OPERATION_ERRORS = {
+    "text form": [text_forms],
+    "division": [
+        lambda: tm.div_of([1.0, -0.0]),
+        lambda: Tesmarmath(1.0).div_of([0.0]),
+        lambda: tm.int_div_of([1, 0]),
+        lambda: Tesmarmath(1.0).int_div_of([0]),
+        lambda: tm.int_div_of([-(2**63), -1]),
+        lambda: Tesmarmath(-1e300).int_div_of([-1]),
+    ],
+    "roots and factorials": [
+        lambda: tm.square_root(-1.0),
+        lambda: Tesmarmath(-1.0).square_root(),
+        lambda: tm.factorial(-1),
+        lambda: tm.factorial(21),
+        lambda: Tesmarmath(-1.0).factorial(),
+        lambda: Tesmarmath(34.0).factorial(),
+    ],
+    "towers": [
+        lambda: tm.tetration(2.0, -1),
+        lambda: tm.tetration(2.0, 5),
+        lambda: Tesmarmath(2.0).tetration(-1),
+        lambda: Tesmarmath(2.0).tetration(5),
+        lambda: tm.tetration(0.5, 2**63 - 1),
+        lambda: Tesmarmath(0.01).tetration(2**62),
+    ],
+    "gcd": [
+        lambda: tm.gcd_with_int([]),
+        lambda: tm.gcd_with_float(()),
+        lambda: Tesmarmath(1.0).gcd_with_int([]),
+        lambda: Tesmarmath(1.0).gcd_with_float([]),
+    ],
+    "series": [
+        lambda: tm.tan(math.pi / 2),
+        lambda: tm.tan(1.0, 0),
+        lambda: Tesmarmath(math.pi / 2).tan(),
+        lambda: tm.cos(math.nan, 2**64 - 1),
+        lambda: Tesmarmath(3e19).sin(2**64 - 1),
+    ],
+}
 # Every path of every callable, by its owner: what the leak sweep and allocation failure run.
 PATHS = {repr(e): list(paths(e)) for e in EVERY} | {"re-entry": list(held_paths())}
-for line in OPERATION_ERRORS.strip().splitlines():
-    owner, calls = line.split(": ", 1)
-    for code in calls.split("; "):
-        PATHS.setdefault(owner, []).append((code, eval(f"lambda: {code}", SPACE), ()))
+for owner, calls in OPERATION_ERRORS.items():
+    PATHS[owner] = [(f"{owner} {i}", call, ()) for i, call in enumerate(calls)]
 
 
 # A call's result type and value (a float by its bits, an instance by its number's), or its

@@ -85,12 +85,19 @@ def test_a_receiver_keeps_its_old_or_new_number_and_ends_free(capi, panic, entry
         assert key(t.mult_of([]).get_number()) == key(t.get_number())
 
 
-def test_panic_exception(capi, panic, capfd):
+def test_panic_exception_is_a_base_exception(panic):
     assert (panic.__module__, panic.__name__) == ("vorn_runtime", "PanicException")
     assert panic.__bases__ == (BaseException,) and "BaseException" in panic.__doc__
+
+
+def test_a_result_that_cannot_be_made_panics_and_says_so(capi, panic, capfd):
     assert failing(capi, Tesmarmath(2.0).cube, 0) == (panic, ("Python API call failed",))
     assert "tesmar_math: internal failure" in capfd.readouterr().err
-    with pytest.raises(panic) as caught:  # passed on as a panic, not wrapped as a conversion error
+    assert Tesmarmath(1.0).sum_of([Real(2.0)]).get_number() == 3.0
+
+
+# A panic raised by a callback passes on as a panic, not wrapped as a conversion error.
+def test_a_panic_from_a_callback_passes_as_it_is(panic, capfd):
+    with pytest.raises(panic) as caught:
         tm.square(Real(0.0, raising(panic, "from a callback")))
     assert caught.value.args == ("from a callback",) and "PanicException" in capfd.readouterr().err
-    assert Tesmarmath(1.0).sum_of([Real(2.0)]).get_number() == 3.0

@@ -8,16 +8,33 @@ from fractions import Fraction
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-from registry import BY_NAME, EMPTY, FLOATS, INTS, FloatSub, Index, IntSub, Real, Seq, key, raising
+from registry import (
+    BY_NAME,
+    EMPTY,
+    FLOATS,
+    INTS,
+    FloatSub,
+    Hooked,
+    Index,
+    IntSub,
+    Real,
+    Seq,
+    SubTypeError,
+    key,
+    raising,
+)
 from tesmar_math import Tesmarmath
 
 
-class Iterable(Seq):  # a sequence whose __iter__ runs `effect`, then gives an iterator or junk
+class Iterable(Seq):
+    """A sequence whose __iter__ runs `effect`, then returns `given` (an iterator or junk)."""
+
     def __init__(self, items, given, effect):
         super().__init__(items)
-        self.value, self.effect = given, effect
+        self.iterator = Hooked(given, effect)
 
-    __iter__ = Real.__float__
+    def __iter__(self):
+        return self.iterator.converted()
 
 
 ODD = [1j, Decimal("1.5"), Fraction(1, 3), Fraction(10**400), bytearray(b"\x01"), object(), None]
@@ -25,8 +42,7 @@ ODD += ["3", b"\xff", [], {}, set(), range(2), FloatSub(2.5), IntSub(-(2**63)), 
 # The messages of the caller's own errors (registry.Seq's among them): they may come out as is.
 OWN = "hostile"
 CALLERS_OWN = [(OWN,), ("no length",)]
-ERRORS = [ValueError, TypeError, type("Sub", (TypeError,), {}), OverflowError, StopIteration]
-ERRORS.append(KeyboardInterrupt)
+ERRORS = [ValueError, TypeError, SubTypeError, OverflowError, StopIteration, KeyboardInterrupt]
 effects = st.none() | st.builds(raising, st.sampled_from(ERRORS), st.just(OWN))
 junk = FLOATS | INTS | st.sampled_from(ODD)
 scalars = junk | st.builds(Real, junk, effects) | st.builds(Index, junk, effects)

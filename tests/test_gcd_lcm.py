@@ -25,17 +25,21 @@ def integer_view(x):
     return saturate(x, lambda v: int(Decimal(v).to_integral_value(ROUND_HALF_UP)))
 
 
-@given(
-    ints=st.lists(INT64, min_size=1) | scaled.filter(bool),
-    reals=st.lists(FLOATS | ROUNDED, min_size=1),
-    whole=st.lists(st.integers(-60, 60), min_size=1, max_size=6),
-)
-@examples(([-(2**63)], [-math.inf, 6.0], [1]), ([-(2**63), 6], [math.inf, 7.0], [0, 5]))
-@examples(([-(2**63), 7, -(2**63)], [math.nan, 6.0], [-4]), ([0, 0], [2.5, 7.4, -0.5], [4, 6]))
-@examples(([7, 0, 21], [0.5], [7, -14, 0]))
-def test_gcd_and_lcm_are_maths_on_whole_numbers(ints, reals, whole):
+@given(ints=st.lists(INT64, min_size=1) | scaled.filter(bool))
+@examples([-(2**63)], [-(2**63), 6], [-(2**63), 7, -(2**63)], [0, 0], [7, 0, 21])
+def test_gcd_with_int_is_maths_gcd(ints):
     assert outcome(tm.gcd_with_int, ints) == (int, math.gcd(*ints))
+
+
+@given(reals=st.lists(FLOATS | ROUNDED, min_size=1))
+@examples([-math.inf, 6.0], [math.inf, 7.0], [math.nan, 6.0], [2.5, 7.4, -0.5], [0.5])
+def test_gcd_with_float_is_maths_gcd_of_the_rounded_items(reals):
     assert outcome(tm.gcd_with_float, reals) == (int, math.gcd(*map(integer_view, reals)))
+
+
+@given(whole=st.lists(st.integers(-60, 60), min_size=1, max_size=6))
+@examples([1], [0, 5], [-4], [4, 6], [7, -14, 0])
+def test_lcm_with_is_maths_lcm_on_whole_numbers(whole):
     assert outcome(tm.lcm_with, [float(x) for x in whole]) == (float, key(float(math.lcm(*whole))))
 
 

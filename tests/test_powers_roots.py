@@ -13,12 +13,23 @@ from registry import FLOATS, SANITIZER_RUN, Tesmarmath, c_pow, double, examples,
 NEGATIVE = (ValueError, ("Cannot calculate square root of a negative number",))
 
 
+ONE_NUMBER = {  # the function, and its outcome by Python's arithmetic
+    "square": lambda x: (float, key(x * x)),
+    "cube": lambda x: (float, key((x * x) * x)),
+    "square_root": lambda x: NEGATIVE if x < 0 else (float, key(math.sqrt(x))),
+}
+
+
+@pytest.mark.parametrize("name", ONE_NUMBER)
+@given(x=FLOATS)
+@examples(-8.0, -0.0, 0.0, -10.0, -1e-300, 1e200)
+def test_squares_cubes_and_square_roots_follow_python_arithmetic(name, x):
+    assert outcome(getattr(tm, name), x) == ONE_NUMBER[name](x)
+
+
 @given(x=FLOATS, y=FLOATS)
 @examples((-8.0, 1 / 3), (-0.0, -1.0), (0.0, -2.0), (-10.0, 401.0), (-1e-300, 0.5), (1e200, 2.0))
-def test_powers_and_square_root_follow_python_arithmetic(x, y):
-    assert outcome(tm.square, x) == (float, key(x * x))
-    assert outcome(tm.cube, x) == (float, key((x * x) * x))
-    assert outcome(tm.square_root, x) == (NEGATIVE if x < 0 else (float, key(math.sqrt(x))))
+def test_power_is_c_pow(x, y):
     assert outcome(tm.power, x, y) == (float, key(c_pow(x, y)))
 
 

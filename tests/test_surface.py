@@ -4,6 +4,7 @@ reimport and sub-interpreters."""
 
 import ast
 import ctypes
+import gc
 import importlib
 import itertools
 import operator
@@ -11,6 +12,7 @@ import re
 import struct
 import sys
 import threading
+import types
 import weakref
 from functools import partial
 
@@ -29,19 +31,25 @@ def public(names):
     return [n for n in names if not n.startswith("__")]
 
 
-def test_names_their_order_and_the_stub():
+def test_the_module_defines_what_the_stub_lists_in_its_order():
     assert next(ast.literal_eval(n.value) for n in STUB.body if isinstance(n, ast.Assign)) == ALL
     assert tm.__all__ == ALL == public(vars(tm)) and tm.__doc__ == ""
     assert list(vars(tm)).index("__all__") < list(vars(tm)).index("Tesmarmath")  # listed first
+
+
+def test_the_class_defines_the_stubs_methods_in_their_order():
     assert public(vars(Tesmarmath)) == [e.name for e in METHODS]
     assert not hasattr(tm, "power_of_2") and not hasattr(Tesmarmath, "is_integer")
     assert [ast.unparse(d) for d in registry.STUB_CLASS.decorator_list] == ["final"]
+
+
+@pytest.mark.parametrize("name", CONSTANTS)
+def test_constants_are_final_floats_with_their_bits(name):
     constants = [n for n in STUB.body if isinstance(n, ast.AnnAssign)]
     typed = {ast.unparse(n.target): ast.unparse(n.annotation) for n in constants}
-    assert typed == dict.fromkeys(CONSTANTS, "Final[float]")
-    for name, bits in CONSTANTS.items():
-        value = getattr(tm, name)
-        assert type(value) is float and key(value) == struct.pack("<Q", bits), name
+    assert typed[name] == "Final[float]"
+    value = getattr(tm, name)
+    assert type(value) is float and key(value) == struct.pack("<Q", CONSTANTS[name])
 
 
 @pytest.mark.parametrize("entry", FUNCTIONS + METHODS, ids=repr)
@@ -49,34 +57,77 @@ def test_signature_matches_the_stub(entry):
     runtime = vars(Tesmarmath)[entry.name] if entry.method else getattr(tm, entry.name)
     assert entry.doc, "the stub documents every callable"
     params = [n if d is EMPTY else f"{n}={d}" for n, _, d in entry.params]
+    if entry.method:
+        params.insert(0, "$self")
     # inspect.signature reads the text signature: names, defaults, every one by position or keyword
-    assert runtime.__text_signature__ == f"({', '.join(['$self'] * entry.method + params)})"
+    assert runtime.__text_signature__ == f"({', '.join(params)})"
     assert runtime.__doc__ is None and runtime.__qualname__ == repr(entry).removesuffix("()")
     owner = (runtime.__objclass__,) if entry.method else (runtime.__module__, runtime.__self__)
     assert owner == ((Tesmarmath,) if entry.method else ("tesmar_math", tm))
 
 
-def test_class_facts():
-    T, t = Tesmarmath, Tesmarmath(2.5)
-    assert (T.__module__, T.__qualname__) == ("builtins", "Tesmarmath")
-    assert repr(T) == "<class 'builtins.Tesmarmath'>" and T.__mro__ == (T, object)
-    assert T.__text_signature__ == "(number)" and T.__doc__ == ""
-    # A double and the borrow flag; neither a base type nor tracked by the collector.
-    assert T.__basicsize__ == object.__basicsize__ + 16 and T.__itemsize__ == 0
-    assert T.__flags__ & (1 << 10 | 1 << 14) == 0
+def test_the_class_names_itself_a_builtin():
+    assert (Tesmarmath.__module__, Tesmarmath.__qualname__) == ("builtins", "Tesmarmath")
+    assert repr(Tesmarmath) == "<class 'builtins.Tesmarmath'>"
+    assert Tesmarmath.__mro__ == (Tesmarmath, object)
+    assert Tesmarmath.__text_signature__ == "(number)" and Tesmarmath.__doc__ == ""
+
+
+def test_the_class_is_not_a_base():
     with pytest.raises(TypeError, match="^type 'builtins.Tesmarmath' is not an acceptable base"):
-        type("Sub", (T,), {})
-    uses = [(vars, t), (weakref.ref, t), (float, t), (int, t), (operator.add, t, 1)]
-    uses += [(operator.lt, t, t), (getattr, t, "number"), (setattr, t, "number", 1.0)]
-    for use, *args in uses:
-        with pytest.raises((AttributeError, TypeError)):
-            use(*args)
-    assert t != T(2.5) and hash(t) == object.__hash__(t) and t.get_number() == 2.5
-    bits = 0x7FF8_0000_0000_1234  # a NaN keeps its payload
-    assert struct.pack("<d", T(registry.double(bits)).get_number()) == struct.pack("<Q", bits)
-    with pytest.raises(TypeError):  # CPython's descriptor refuses a receiver of another type
-        T.get_number(2.5)
-    assert type(u := t.square()) is T and u is not t and t.get_number() == u.get_number() == 6.25
+
+        class Sub(Tesmarmath):
+            pass
+
+
+def test_instances_hold_no_references_for_the_collector():
+    assert not gc.is_tracked(Tesmarmath(2.5))
+
+
+def test_an_instances_size_does_not_depend_on_its_number():
+    assert sys.getsizeof(Tesmarmath(0.0)) == sys.getsizeof(Tesmarmath(1e300))
+
+
+# What an instance does not support: (what is tried, its arguments after the instance).
+UNSUPPORTED = [
+    (vars, ()),
+    (weakref.ref, ()),
+    (float, ()),
+    (int, ()),
+    (operator.add, (1,)),
+    (operator.lt, (Tesmarmath(1.0),)),
+    (getattr, ("number",)),
+    (setattr, ("number", 1.0)),
+]
+
+
+@pytest.mark.parametrize(("use", "rest"), UNSUPPORTED)
+def test_an_instance_supports_only_its_methods(use, rest):
+    with pytest.raises((AttributeError, TypeError)):
+        use(Tesmarmath(2.5), *rest)
+
+
+def test_equality_is_identity():
+    t = Tesmarmath(2.5)
+    assert t == t and t != Tesmarmath(2.5) and hash(t) == object.__hash__(t)
+
+
+def test_a_nan_keeps_its_payload():
+    bits = 0x7FF8_0000_0000_1234
+    stored = Tesmarmath(registry.double(bits)).get_number()
+    assert struct.pack("<d", stored) == struct.pack("<Q", bits)
+
+
+def test_a_method_refuses_a_receiver_of_another_type():
+    with pytest.raises(TypeError):  # CPython's descriptor does
+        Tesmarmath.get_number(2.5)
+
+
+def test_a_method_stores_its_result_and_returns_a_new_instance():
+    t = Tesmarmath(2.5)
+    u = t.square()
+    assert type(u) is Tesmarmath and u is not t
+    assert t.get_number() == u.get_number() == 6.25
 
 
 BORROWED = {True: "Already mutably borrowed", False: "Already borrowed"}  # by: only reads?
@@ -84,39 +135,47 @@ BORROWED = {True: "Already mutably borrowed", False: "Already borrowed"}  # by: 
 
 # Each callable calls `inner` on its receiver as its first argument converts: a method holds it
 # (shared with readers, if it only reads), a function holds none. The refusal, caught, lets the
-# call finish as usual; escaping, the receiver keeps its number; it ends free. Another thread
-# meets the same refusal: the module never releases the interpreter lock, so that thread runs
-# only where Python code does, as a callback would.
+# call finish as usual; escaping, the receiver keeps its number; it ends free.
+@pytest.mark.parametrize("escape", [False, True], ids=["caught", "escaping"])
 @pytest.mark.parametrize("inner", INNER)
-def test_calls_back_into_a_held_receiver_are_refused(inner):
+def test_calls_back_into_a_held_receiver_are_refused(inner, escape):
     reads = INNER[inner][1]
     for outer in (e for e in EVERY if e.params):
         want = BORROWED[reads] if outer.method and not (outer.reads and reads) else None
         usual = outcome(outer.on(plain := Tesmarmath(2.5)), *outer.sample())
-        for escape in (False, True):
-            t, met, _, call = registry.reentry(outer, inner, escape)
-            got = outcome(call)
-            assert met == [want], (
-                f"{outer} called back into {inner}: met {met[0]!r}, not {want!r}. A method "
-                f"that only reads says '{registry.READ_ONLY}' in its stub docstring, no other does"
-            )
-            if outer.method:
-                refused = escape and want is not None
-                assert got == ((RuntimeError, (want,)) if refused else usual)
-                stored = key(2.5 if refused else plain.get_number())
-                assert key(t.get_number()) == stored  # and the receiver is free:
-                assert outcome(t.mult_of, []) == (Tesmarmath, stored)
+        call = registry.CallBack(outer, inner, escape)
+        got = outcome(call)
+        assert call.met == want, (
+            f"{outer} called back into {inner}: met {call.met!r}, not {want!r}. A method "
+            f"that only reads says '{registry.READ_ONLY}' in its stub docstring, no other does"
+        )
+        if outer.method:
+            refused = escape and want is not None
+            assert got == ((RuntimeError, (want,)) if refused else usual)
+            stored = key(2.5 if refused else plain.get_number())
+            assert key(call.receiver.get_number()) == stored  # and the receiver is free:
+            assert outcome(call.receiver.mult_of, []) == (Tesmarmath, stored)
+
+
+# Another thread meets the refusal that a callback meets: the module never releases the
+# interpreter lock, so that thread runs only where Python code does, as a callback would.
+@pytest.mark.parametrize("inner", INNER)
+def test_another_thread_meets_a_held_receiver_refused(inner):
     t, entered, release, results = Tesmarmath(10.0), threading.Event(), threading.Event(), []
 
     def wait():
         entered.set()
         assert release.wait(10)  # waiting hands the interpreter over
 
-    worker = threading.Thread(target=lambda: results.append(t.div_of([Real(4.0, wait)])))
+    def divide():
+        results.append(t.div_of([Real(4.0, wait)]))
+
+    worker = threading.Thread(target=divide)
     worker.start()
     try:
         assert entered.wait(10)
-        assert outcome(registry.call_inner, inner, t) == (RuntimeError, (BORROWED[reads],))
+        refusal = BORROWED[INNER[inner][1]]
+        assert outcome(registry.call_inner, inner, t) == (RuntimeError, (refusal,))
         assert Tesmarmath(3.0).square().get_number() == tm.square(3.0) == 9.0  # others are free
     finally:
         release.set()
@@ -124,14 +183,26 @@ def test_calls_back_into_a_held_receiver_are_refused(inner):
     assert t.get_number() == results[0].get_number() == 2.5 and t.mult_of([2]).get_number() == 5.0
 
 
-# A Python function of the same signature: CPython's binding is the messages' oracle.
+# Plain Python functions by parameter count (the binding allows two at most). A callable's
+# mirror is the one with its count, given the callable's name and its parameters' names and
+# defaults: CPython's binding of the mirror is the oracle of the callable's binding messages.
+def one_parameter(first):
+    """The template of a mirror with one parameter."""
+
+
+def two_parameters(first, second):
+    """The template of a mirror with two parameters."""
+
+
 def mirror(entry):
-    params = ", ".join(n if d is EMPTY else f"{n}={d}" for n, _, d in entry.params)
-    code = f"def {entry.name}({params}): pass"
-    if repr(entry).startswith("Tesmarmath."):
-        code = f"class Tesmarmath:\n    @staticmethod\n    {code}"
-    exec(code, space := {})  # noqa: S102
-    return getattr(space.get("Tesmarmath"), entry.name, None) or space[entry.name]
+    template = {1: one_parameter, 2: two_parameters}[len(entry.params)]
+    code = template.__code__.replace(
+        co_name=entry.name,
+        co_qualname=repr(entry).removesuffix("()"),
+        co_varnames=tuple(name for name, _, _ in entry.params),
+    )
+    defaults = tuple(default for _, _, default in entry.params if default is not EMPTY)
+    return types.FunctionType(code, {}, entry.name, defaults or None)
 
 
 def binding_message(call, *args, **kwargs):
@@ -145,7 +216,7 @@ def binding_message(call, *args, **kwargs):
 def test_binding_messages_read_like_pythons_own(entry):
     oracle, names = mirror(entry), [n for n, _, _ in entry.params]
     values = dict(zip(names, entry.sample(), strict=True))
-    values |= dict.fromkeys(["x", "é", "\udcff"], 1.0)
+    values |= dict.fromkeys(["x", "", "é", "\udcff"], 1.0)
     for count in range(len(names) + 2):
         args = (entry.sample() + (1.0, 1.0))[:count]
         for size in range(3):
@@ -155,6 +226,29 @@ def test_binding_messages_read_like_pythons_own(entry):
                 got = binding_message(entry.on(t := Tesmarmath(2.5)), *args, **kwargs)
                 assert got == (want and want.replace("argument but", "arguments but")), kwargs
                 assert key(t.get_number()) == key(2.5) or want is None
+
+
+def power(number, exponent):
+    """Python's own binding of power's parameters."""
+
+
+def tetration(base, height):
+    """Python's own binding of tetration's parameters."""
+
+
+TWO_MISSING = [  # (callable, a Python function of its parameters, the message for both missing)
+    (tm.power, power, "power() missing 2 required positional arguments: 'number' and 'exponent'"),
+    (
+        tm.tetration,
+        tetration,
+        "tetration() missing 2 required positional arguments: 'base' and 'height'",
+    ),
+]
+
+
+@pytest.mark.parametrize(("ours", "pythons", "message"), TWO_MISSING, ids=["power", "tetration"])
+def test_two_missing_arguments_are_named_as_python_names_them(ours, pythons, message):
+    assert binding_message(ours) == binding_message(pythons) == message
 
 
 # A TypeError names the parameter, any other error passes as it is; later parameters are not looked
@@ -172,7 +266,7 @@ def test_conversion_errors_name_the_parameter(entry):
             assert not looked and key(t.get_number()) == key(2.5)
 
 
-def test_wrapping_keeps_the_cause_and_error_marks_are_values():
+def test_a_wrapped_conversion_error_keeps_its_cause():
     cause = KeyError("why")
 
     def fail():
@@ -181,17 +275,32 @@ def test_wrapping_keeps_the_cause_and_error_marks_are_values():
     with pytest.raises(TypeError) as caught:
         tm.square(Real(0.0, fail))
     assert str(caught.value) == "argument 'number': not today" and caught.value.__cause__ is cause
-    # The C API's error marks are values when nothing is raised.
-    assert tm.square(Real(-1.0)) == 1.0 and tm.is_odd(Index(-1)) and tm.cos(0.0, 2**64 - 1) == 1.0
 
 
-def test_reimport_and_a_second_entry_call_return_the_built_module():
+# The C API's error marks (-1.0 from a conversion, -1 from an index, all ones as unsigned) are
+# values when nothing is raised.
+def test_values_that_the_c_api_uses_as_error_marks_pass():
+    assert tm.square(Real(-1.0)) == 1.0
+    assert tm.is_odd(Index(-1))
+    assert tm.cos(0.0, 2**64 - 1) == 1.0
+
+
+def test_reimport_returns_the_built_module():
+    tm.user_mark = mark = object()
+    saved = sys.modules.pop("tesmar_math")
+    try:
+        assert importlib.import_module("tesmar_math") is saved and tm.user_mark is mark
+    finally:
+        sys.modules["tesmar_math"] = saved
+        del tm.user_mark
+
+
+def test_a_second_call_of_the_entry_function_returns_the_built_module():
     tm.user_mark = mark = object()
     saved = sys.modules.pop("tesmar_math")
     # The module's own entry function, called again as an importer would.
     entry = ctypes.PYFUNCTYPE(ctypes.py_object)(("PyInit_tesmar_math", ctypes.PyDLL(tm.__file__)))
     try:
-        assert importlib.import_module("tesmar_math") is saved
         before = sys.getrefcount(tm)
         assert all(entry() is tm for _ in range(3)) and sys.getrefcount(tm) == before
         assert tm.user_mark is mark and tm.__all__ == ALL and tm.Tesmarmath is Tesmarmath
@@ -200,13 +309,17 @@ def test_reimport_and_a_second_entry_call_return_the_built_module():
         del tm.user_mark
 
 
+def import_the_module():  # run inside a sub-interpreter
+    import tesmar_math  # noqa: F401, PLC0415
+
+
 def test_sub_interpreters_are_refused():
     import _interpreters as interpreters  # noqa: PLC0415
 
     iid = interpreters.create("legacy")  # lets a single-phase module reach its own init
     try:
         for _ in range(2):
-            failure = interpreters.exec(iid, "import tesmar_math")
+            failure = interpreters.exec(iid, import_the_module)
             assert failure.type.__name__ == "ImportError"
             assert re.search(r"(?i)sub-?interpreters", failure.msg)
     finally:
