@@ -183,23 +183,21 @@ def test_another_thread_meets_a_held_receiver_refused(inner):
     assert t.get_number() == results[0].get_number() == 2.5 and t.mult_of([2]).get_number() == 5.0
 
 
-# Plain Python functions by parameter count (the binding allows two at most). A callable's
-# mirror is the one with its count, given the callable's name and its parameters' names and
-# defaults: CPython's binding of the mirror is the oracle of the callable's binding messages.
-def one_parameter(first):
-    """The template of a mirror with one parameter."""
-
-
-def two_parameters(first, second):
-    """The template of a mirror with two parameters."""
+# A plain Python function with the callable's name and its parameters' names and defaults,
+# made from an empty template: CPython's binding of it is the oracle of the callable's binding
+# messages, for any number of parameters.
+def template():
+    """The template of every mirror."""
 
 
 def mirror(entry):
-    template = {1: one_parameter, 2: two_parameters}[len(entry.params)]
+    names = tuple(name for name, _, _ in entry.params)
     code = template.__code__.replace(
         co_name=entry.name,
         co_qualname=repr(entry).removesuffix("()"),
-        co_varnames=tuple(name for name, _, _ in entry.params),
+        co_argcount=len(names),
+        co_nlocals=len(names),
+        co_varnames=names,
     )
     defaults = tuple(default for _, _, default in entry.params if default is not EMPTY)
     return types.FunctionType(code, {}, entry.name, defaults or None)
