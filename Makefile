@@ -25,7 +25,7 @@ $(VENV)/.ready: requirements-build.txt
 	$(PY) -m pip install --quiet -r requirements-build.txt
 	touch $@
 
-$(DEV): requirements-dev.txt $(VENV)/.ready
+$(DEV): requirements-dev.txt requirements-test.txt requirements-release.txt $(VENV)/.ready
 	$(PY) -m pip install --quiet -r requirements-dev.txt
 	touch $@
 
@@ -117,19 +117,27 @@ figures-check: install $(DEV)
 	$(PY) bench/bench.py --quick --callgrind --no-timing --only "floor(x)" >/dev/null
 
 # The release as a user gets it: `python -m build` makes the sdist and, from
-# it, the wheel; auditwheel retags the wheel for the oldest glibc and
-# libstdc++ its symbols allow (a plain linux_* wheel is refused by package
-# indexes). The check fails when no manylinux wheel comes out or when its
-# glibc is newer than OLDEST_GLIBC, so that a change needing a newer C
-# library or C++ runtime is noticed. Both archives must carry the license.
-# The repaired wheel goes into a fresh virtual environment outside the
-# source tree, where mypy must find its stubs and the tour must run.
+# it, the wheel, compiled by zig's clang with its libc++ linked in statically
+# (cmake/zig-toolchain.cmake, zig from requirements-release.txt) against
+# glibc 2.17's symbols, warnings as errors. auditwheel must find nothing to
+# bundle and tag the wheel for glibc OLDEST_GLIBC or older (manylinux2014; a
+# plain linux_* wheel is refused by package indexes), so that a change needing
+# a newer C library is noticed. Both archives must carry the license. The
+# module must export PyInit_tesmar_math alone and call the C library's own
+# FROM_LIBC, whose results IEEE-754 leaves open: zig's runtime carries an exp2
+# of its own (cmake/zig-libc-math.hpp). The repaired wheel goes into a fresh
+# virtual environment outside the source tree with the test requirements,
+# where the whole suite runs against it, mypy must find its stubs and the
+# tour must run.
 DIST := $(BUILD)/dist
 WHEELHOUSE := $(DIST)/wheelhouse
-OLDEST_GLIBC := 2.34
+OLDEST_GLIBC := 2.17
+FROM_LIBC := exp2 pow cbrt
+ZIG_BUILD := -Ccmake.define.CMAKE_TOOLCHAIN_FILE=cmake/zig-toolchain.cmake \
+    -Ccmake.define.TESMAR_ZIG_PYTHON=$(abspath $(PY)) -Ccmake.define.TESMAR_WERROR=ON
 release-check: $(DEV)
 	rm -rf $(DIST)
-	$(PY) -m build --outdir $(DIST) . >/dev/null
+	$(PY) -m build $(ZIG_BUILD) --outdir $(DIST) . >/dev/null
 	tar -tzf $(DIST)/*.tar.gz | grep -qE '^[^/]+/LICENSE$$' \
 	    || { echo "release-check: no LICENSE in the sdist" >&2; exit 1; }
 	$(BIN)/auditwheel show $(DIST)/*.whl
@@ -137,6 +145,10 @@ release-check: $(DEV)
 	    -w $(WHEELHOUSE) $(DIST)/*.whl 2>/dev/null
 	$(BIN)/twine check --strict $(DIST)/*.tar.gz $(WHEELHOUSE)/*.whl
 	set -e; wheel=$$(echo $(WHEELHOUSE)/*.whl); name=$$(basename "$$wheel" .whl); \
+	bundled=$$($(PY) -c 'import sys, zipfile; \
+	    print(*(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if ".libs/" in n))' \
+	    "$$wheel"); \
+	test -z "$$bundled" || { echo "release-check: auditwheel bundled" $$bundled >&2; exit 1; }; \
 	tag=$$(echo "$${name##*-}" | tr . '\n' | grep -E '^manylinux_[0-9]+_[0-9]+_' \
 	    | sort -t_ -k2,2n -k3,3n | head -n 1); \
 	test -n "$$tag" || { echo "release-check: no manylinux wheel: $$name" >&2; exit 1; }; \
@@ -146,22 +158,34 @@ release-check: $(DEV)
 	    "$$glibc, newer than $(OLDEST_GLIBC)" >&2; exit 1; }; \
 	test "$$(uname -m)" != x86_64 || test "$$arch" = x86_64 \
 	    || { echo "release-check: $$tag is not an x86_64 tag" >&2; exit 1; }; \
-	echo "release-check: $$tag (glibc $$glibc, at most $(OLDEST_GLIBC))"
+	echo "release-check: $$tag (glibc $$glibc, at most $(OLDEST_GLIBC)), nothing bundled"
 	set -e; scratch=$$(mktemp -d); trap 'rm -rf "$$scratch"' EXIT; \
 	$(PYTHON_313) -m venv "$$scratch/venv"; \
-	"$$scratch/venv/bin/python" -m pip install --quiet $(WHEELHOUSE)/*.whl; \
+	"$$scratch/venv/bin/python" -m pip install --quiet -r requirements-test.txt \
+	    $(WHEELHOUSE)/*.whl; \
 	"$$scratch/venv/bin/python" -c 'import importlib.metadata as m, sys; \
 	    d = m.distribution("tesmar_math"); \
 	    sys.exit(d.metadata["License-Expression"] != "MIT" \
 	             or d.read_text("licenses/LICENSE") != open(sys.argv[1]).read())' \
 	    $(abspath LICENSE) || { echo "release-check: the wheel lacks its license" >&2; exit 1; }; \
 	cd "$$scratch"; \
+	so=$$(venv/bin/python -c 'import tesmar_math; print(tesmar_math.__file__)'); \
+	case "$$so" in "$$scratch"/venv/*) ;; *) echo "release-check: tesmar_math is $$so," \
+	    "not the wheel's" >&2; exit 1;; esac; \
+	$(call exports-only-init,"$$so"); \
+	imports=$$(nm -D --undefined-only "$$so"); \
+	for f in $(FROM_LIBC); do case "$$imports" in *" $$f@GLIBC_"*) ;; \
+	    *) echo "release-check: the module does not call the C library's $$f" >&2; exit 1;; \
+	esac; done; \
+	echo "release-check: the module exports PyInit_tesmar_math alone and calls the C" \
+	    "library's $(FROM_LIBC)"; \
 	$(abspath $(PY)) -m mypy --strict --no-incremental \
 	    --python-executable "$$scratch/venv/bin/python" $(abspath examples/typing_demo.py); \
 	"$$scratch/venv/bin/python" $(abspath examples/tour.py) >/dev/null; \
+	"$$scratch/venv/bin/python" -m pytest -q -p no:cacheprovider $(abspath tests); \
 	echo "release-check: $$(cd $(abspath $(DIST)) && ls *.tar.gz) and" \
 	    "$$(cd $(abspath $(WHEELHOUSE)) && ls) carry LICENSE; the wheel installs," \
-	    "type-checks and runs the tour"
+	    "type-checks, runs the tour and passes the suite"
 
 clean:
 	rm -rf $(BUILD) $(VENV)

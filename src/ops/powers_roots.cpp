@@ -39,7 +39,7 @@ int bit_length(const Wide &a) noexcept
 {
     for (std::size_t i = a.size(); i-- > 0;) {
         if (a[i] != 0) {
-            return static_cast<int>(32 * i + std::bit_width(a[i]));
+            return 32 * static_cast<int>(i) + static_cast<int>(std::bit_width(a[i]));
         }
     }
     return 0;
