@@ -36,7 +36,7 @@ int bit_length(const Wide &a) noexcept
 {
     for (std::size_t i = a.size(); i-- > 0;) {
         if (a[i] != 0) {
-            return static_cast<int>(32 * i + std::bit_width(a[i]));
+            return static_cast<int>(32 * i) + static_cast<int>(std::bit_width(a[i]));
         }
     }
     return 0;
