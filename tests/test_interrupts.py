@@ -27,6 +27,7 @@ ENDLESS = [  # stride 0: one item read forever; read by iteration; unsigned, eac
     "sum_of(np.broadcast_to(np.int8(1), (2**62,)))",
     "sum_of(range(2**62))",
     "gcd_with_int(np.broadcast_to(np.uint64(5), (2**59,)))",
+    "sum_of([2**61] * 2**25)",  # not endless, but long: ints of three digits, converted by index
 ]
 REENTER = "met.extend(outcome(f) for f in (t.get_number, t.cube)); t.square()"
 BORROWED = ["RuntimeError: Already mutably borrowed", "RuntimeError: Already borrowed"]

@@ -172,6 +172,11 @@ def test_conversion_errors_name_the_parameter(entry):
             assert not looked and key(t.get_number()) == key(2.5)
 
 
+class Unprintable:
+    def __str__(self):
+        raise registry.Boom("no text")
+
+
 def test_wrapping_keeps_the_cause_and_error_marks_are_values():
     cause = KeyError("why")
 
@@ -181,6 +186,8 @@ def test_wrapping_keeps_the_cause_and_error_marks_are_values():
     with pytest.raises(TypeError) as caught:
         tm.square(Real(0.0, fail))
     assert str(caught.value) == "argument 'number': not today" and caught.value.__cause__ is cause
+    with pytest.raises(registry.Boom, match="^no text$"):  # a message that cannot become text
+        tm.square(Real(0.0, registry.raising(TypeError, Unprintable())))
     # The C API's error marks are values when nothing is raised.
     assert tm.square(Real(-1.0)) == 1.0 and tm.is_odd(Index(-1)) and tm.cos(0.0, 2**64 - 1) == 1.0
 
