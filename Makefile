@@ -220,9 +220,9 @@ coverage: $(DEV)
 	find $(COVERAGE_BUILD) -name '*.gcda' -delete
 	PYTHONPATH=$(COVERAGE_BUILD) $(PY) -m pytest -q -p no:cacheprovider
 	mkdir -p $(COVERAGE_BUILD)/html
-	$(BIN)/gcovr --root . --filter src/ --exclude-throw-branches --exclude-unreachable-branches \
-	    --html-details $(COVERAGE_BUILD)/html/index.html --json $(COVERAGE_BUILD)/coverage.json \
-	    --print-summary $(COVERAGE_BUILD)
+	$(BIN)/gcovr $(COVERAGE_BUILD) --root . --filter src/ --merge-lines --exclude-throw-branches \
+	    --exclude-unreachable-branches --html-details $(COVERAGE_BUILD)/html/index.html \
+	    --json $(COVERAGE_BUILD)/coverage.json --print-summary --txt
 	$(PY) tools/unrun-lines $(COVERAGE_BUILD)/coverage.json > $(COVERAGE_BUILD)/unrun.txt
 	echo "coverage: $(COVERAGE_BUILD)/html/index.html; unrun lines: $(COVERAGE_BUILD)/unrun.txt"
 

@@ -39,13 +39,14 @@ TARGETS = [*EVERY, repr, str]
 RETURNS = {"float": float, "int": int, "bool": bool, "Tesmarmath": Tesmarmath, "Self": Tesmarmath}
 KEYWORDS = ["x", "é", "\udcff"]  # no parameter has these names; the last has no UTF-8 form
 OWN = "hostile"  # the message of every error a hostile object raises
+
+
+class TypeErrorSubclass(TypeError):
+    """Not a TypeError itself: passed on as it is, not as a conversion's TypeError."""
+
+
 OWN_ERRORS = [ValueError, TypeError, OverflowError, ZeroDivisionError, IndexError, RuntimeError]
-OWN_ERRORS += [
-    StopIteration,
-    MemoryError,
-    KeyboardInterrupt,
-    type("TypeErrorSub", (TypeError,), {}),
-]
+OWN_ERRORS += [StopIteration, MemoryError, KeyboardInterrupt, TypeErrorSubclass]
 # CPython's own messages about the caller's objects, passed through as they are.
 FOREIGN = [
     (NotImplementedError, "multi-dimensional sub-views are not implemented"),
