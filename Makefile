@@ -12,7 +12,7 @@ BUILD ?= build
 ASAN_BUILD := $(BUILD)/asan
 
 .PHONY: demo test install pytest symbols sanitize memcheck lint typecheck bench clean \
-    figures figures-check release-check fuzz-build fuzz fuzz-smoke fuzz-merge coverage
+    figures figures-check release-check fuzz-build fuzz fuzz-replay fuzz-smoke fuzz-merge coverage
 
 # Two lists, one environment: the build list (the backend, CMake, Ninja) is
 # all that `make demo` needs; the development list adds every check's tools
@@ -194,6 +194,10 @@ fuzz: fuzz-build
 	    corpus $(abspath $(FUZZ_CORPUS)) >fuzz.log 2>&1 || { tail -n 60 fuzz*.log; false; }
 	$(FUZZ_SUMMARY)
 	test -z "$$(ls $(FUZZ_BUILD)/findings)"
+
+# One input again, a finding say: make fuzz-replay FUZZ_INPUT=build/fuzz/findings/crash-...
+fuzz-replay: fuzz-build
+	$(FUZZ_RUN) $(abspath $(FUZZ_INPUT))
 
 # What `make test` runs: a minute of fuzzing.
 fuzz-smoke:

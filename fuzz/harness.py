@@ -28,11 +28,21 @@ import atheris
 import numpy as np
 from tesmar_math import Tesmarmath
 
-# ---- What the harness takes from the suite (tests/): nothing else refers to it. ----
+# ---- What the harness takes from the suite (tests/), all in this block. ----
+# registry.EVERY: an entry for every callable the stub declares, with `name`, `method`, `reads`
+# (marked "Read only."), `returns` (the stub's annotation) and `on(receiver)`, the callable;
+# `parameters` below reads its parameters. registry.INNER: label -> (callable, whether it only
+# reads), what may call back into a receiver, and call_inner(label, receiver) calls it.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests"))
 from registry import EMPTY, EVERY, INNER, call_inner, key  # noqa: E402
-from test_fuzz import check_documented  # noqa: E402
-from test_surface import BORROWED  # noqa: E402
+from test_fuzz import check_documented  # noqa: E402 - the suite's rule for exceptions
+from test_surface import BORROWED  # noqa: E402 - the refusals' messages, by "only reads"
+
+
+def parameters(entry):
+    """(name, kind, required) of each parameter; kinds: real, int, count, numbers, integers."""
+    return [(name, kind.name, default is EMPTY) for name, kind, default in entry.params]
+
 
 # ---- What may be called and with what. ----
 TARGETS = [*EVERY, repr, str]
@@ -426,18 +436,18 @@ class Maker:
     def argument(self, kind):
         if self.chance(6):  # any kind of value at all
             return self.sequence(False, 0) if self.chance(2) else self.value(self.chance(2))
-        if kind.name in ("numbers", "integers"):
-            return self.sequence(kind.name == "integers", 0)
-        return self.scalar(kind.name != "real")
+        if kind in ("numbers", "integers"):
+            return self.sequence(kind == "integers", 0)
+        return self.scalar(kind != "real")
 
     def arguments(self, entry):
-        names = [name for name, _, _ in entry.params]
-        kinds = [kind for _, kind, _ in entry.params]
+        names = [name for name, _, _ in parameters(entry)]
+        kinds = [kind for _, kind, _ in parameters(entry)]
         if self.chance(8):  # any shape at all
             args = [self.value(self.chance(2)) for _ in range(self.below(4))]
             keywords = [self.pick(names + KEYWORDS) for _ in range(self.below(3))]
             return args, {name: self.value(self.chance(2)) for name in keywords}
-        required = sum(default is EMPTY for _, _, default in entry.params)
+        required = sum(required for _, _, required in parameters(entry))
         count = len(names) - self.below(len(names) - required + 1)
         values = [self.argument(kind) for kind in kinds[:count]]
         split = count - self.below(count + 1)  # all by position, unless drawn
