@@ -33,8 +33,9 @@ from tesmar_math import Tesmarmath
 # (marked "Read only."), `returns` (the stub's annotation) and `on(receiver)`, the callable;
 # `parameters` below reads its parameters. registry.INNER: label -> (callable, whether it only
 # reads), what may call back into a receiver, and call_inner(label, receiver) calls it.
+# registry.outcome(call, *args): a call's result or exception, comparable across calls.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests"))
-from registry import EMPTY, EVERY, INNER, call_inner, key  # noqa: E402
+from registry import EMPTY, EVERY, INNER, call_inner, key, outcome  # noqa: E402
 from test_fuzz import check_documented  # noqa: E402 - the suite's rule for exceptions
 from test_surface import BORROWED  # noqa: E402 - the refusals' messages, by "only reads"
 
@@ -74,6 +75,7 @@ EDGE_INTS = [s * (2**b + d) for b in (30, 60, 62, 63, 64) for d in (-1, 0, 1) fo
 ARRAY_CODES = "bBuwhHiIlLqQfd"
 NUMPY_TYPES = ["?", "i1", "u1", "i2", "u2", "i4", "u4", "i8", "u8", "f2", "f4", "f8", "g"]
 NUMPY_TYPES += ["c8", "c16", ">i4", ">f8", "<u8", "M8[s]", "m8[s]", "S3", "V2", "O"]
+BUFFERS = (bytes, bytearray, memoryview, array.array, np.ndarray)  # read where their items lie
 # Lengths around the module's signal-poll interval (2**18 items), for a repeated item.
 LONG = [2**18 - 1, 2**18, 2**18 + 1]
 
@@ -496,6 +498,23 @@ def check_calls_back(target, call):
         assert not call.refused, f"{target}: a call back into a free receiver was refused"
 
 
+def check_reads_like_its_items(target, stored, arguments):
+    """A buffer, read where it lies, gives what its items give, read one by one."""
+    lists = [kind for _, kind, _ in parameters(target)] in (["numbers"], ["integers"])
+    if not lists or len(arguments) != 1 or type(arguments[0]) not in BUFFERS:
+        return
+    buffer = arguments[0]
+    if isinstance(buffer, np.ndarray) and buffer.dtype.hasobject:
+        return  # its items may be hostile
+    try:
+        items = list(buffer)
+    except (TypeError, ValueError, NotImplementedError):
+        return  # a 0-d array, a released view, a format memoryview cannot iterate
+    read, iterated = Tesmarmath(stored), Tesmarmath(stored)
+    got = outcome(target.on(read), buffer), key(read.get_number())
+    assert got == (outcome(target.on(iterated), items), key(iterated.get_number())), target
+
+
 def one_input(data):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
@@ -504,7 +523,8 @@ def one_input(data):
 
 def run(data):
     maker = Maker(data)
-    receiver = Tesmarmath(maker.real())
+    stored = maker.real()
+    receiver = Tesmarmath(stored)
     call = maker.call = Call(receiver)
     target = maker.pick(TARGETS)
     args, kwargs = maker.arguments(target) if target not in (repr, str) else ((), {})
@@ -531,6 +551,8 @@ def run(data):
     assert not changed, (
         f"{target}: reference counts changed: {repr_short([watched[i] for i in changed])}"
     )
+    if target not in (repr, str):
+        check_reads_like_its_items(target, stored, arguments)
 
 
 def main():
