@@ -12,7 +12,7 @@ BUILD ?= build
 ASAN_BUILD := $(BUILD)/asan
 
 .PHONY: demo test install pytest symbols sanitize memcheck lint typecheck bench clean \
-    figures figures-check release-check
+    figures figures-check release-check fuzz-build fuzz fuzz-replay fuzz-smoke fuzz-merge coverage
 
 # Two lists, one environment: the build list (the backend, CMake, Ninja) is
 # all that `make demo` needs; the development list adds every check's tools
@@ -73,7 +73,7 @@ memcheck: install $(DEV)
 
 # ruff over the Python; clang-format, then clang-tidy over every translation
 # unit CMake compiles (the headers through them).
-PYTHON_SOURCES := tests bench docs examples
+PYTHON_SOURCES := tests bench docs examples fuzz
 lint: $(DEV)
 	$(BIN)/ruff format --check $(PYTHON_SOURCES)
 	$(BIN)/ruff check $(PYTHON_SOURCES)
@@ -90,7 +90,7 @@ typecheck: install $(DEV)
 	$(PY) -m doctest README.md docs/accuracy.md
 	$(BIN)/basedpyright --pythonpath $(abspath $(PY)) examples
 
-test: pytest symbols sanitize lint typecheck demo figures-check release-check
+test: pytest symbols sanitize lint typecheck demo figures-check release-check fuzz-smoke
 
 bench: install $(DEV)
 	$(PY) bench/bench.py
@@ -186,6 +186,77 @@ release-check: $(DEV)
 	echo "release-check: $$(cd $(abspath $(DIST)) && ls *.tar.gz) and" \
 	    "$$(cd $(abspath $(WHEELHOUSE)) && ls) carry LICENSE; the wheel installs," \
 	    "type-checks, runs the tour and passes the suite"
+
+# Coverage-guided fuzzing: libFuzzer, through atheris, drives fuzz/harness.py, one call of any
+# callable an input, against the module built by zig's clang (Debian's clang 16 lacks C++23
+# parts that the sources use) with libFuzzer's counters, AddressSanitizer and
+# UndefinedBehaviorSanitizer, no recovery, all in one run: atheris's asan_with_fuzzer.so,
+# preloaded into the interpreter, is libFuzzer and AddressSanitizer's runtime (the one runtime
+# a preload can add beside libFuzzer), and zig links its own UndefinedBehaviorSanitizer handlers
+# into the module, where a report aborts and libFuzzer keeps the input. FUZZ_JOBS processes
+# share the corpus $(FUZZ_BUILD)/corpus, seeded from tests/fuzz/corpus (read only); findings go
+# to $(FUZZ_BUILD)/findings, each job's log to $(FUZZ_BUILD)/fuzz-N.log. `make fuzz-merge`
+# minimises both corpora into tests/fuzz/corpus, which the suite replays. libFuzzer starts its
+# jobs by running the harness itself, so the virtual environment's python3 comes first on PATH.
+FUZZ_BUILD := $(BUILD)/fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_JOBS ?= 1
+FUZZ_CORPUS := tests/fuzz/corpus
+FUZZ_RUN = cd $(FUZZ_BUILD) && PATH="$(abspath $(BIN)):$$PATH" \
+    PYTHONPATH=$(abspath $(FUZZ_BUILD)) PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 \
+    LD_PRELOAD="$$($(abspath $(PY)) -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so" \
+    $(abspath fuzz/harness.py)
+FUZZ_SUMMARY = cd $(FUZZ_BUILD) && grep -hE 'INITED|DONE|executed_units|new_units' fuzz*.log; \
+    echo "fuzz: corpus $$(ls corpus | wc -l) inputs; findings $$(ls findings | wc -l) (findings/)"
+fuzz-build: $(DEV)
+	CXX="$$($(PY) -c 'import ziglang, pathlib; print(pathlib.Path(ziglang.__file__).with_name("zig"))') c++" \
+	    $(BIN)/cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DPython_EXECUTABLE=$(abspath $(PY)) -DTESMAR_FUZZ=ON -DTESMAR_WERROR=ON >/dev/null
+	$(BIN)/cmake --build $(FUZZ_BUILD)
+
+fuzz: fuzz-build
+	rm -rf $(FUZZ_BUILD)/findings $(FUZZ_BUILD)/fuzz*.log
+	mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/findings
+	$(FUZZ_RUN) $(if $(filter-out 1,$(FUZZ_JOBS)),-jobs=$(FUZZ_JOBS) -workers=$(FUZZ_JOBS)) \
+	    -max_total_time=$(FUZZ_SECONDS) -timeout=20 -print_final_stats=1 -artifact_prefix=findings/ \
+	    corpus $(abspath $(FUZZ_CORPUS)) >fuzz.log 2>&1 || { tail -n 60 fuzz*.log; false; }
+	$(FUZZ_SUMMARY)
+	test -z "$$(ls $(FUZZ_BUILD)/findings)"
+
+# One input again, a finding say: make fuzz-replay FUZZ_INPUT=build/fuzz/findings/crash-...
+fuzz-replay: fuzz-build
+	$(FUZZ_RUN) $(abspath $(FUZZ_INPUT))
+
+# What `make test` runs: a minute of fuzzing.
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=60 FUZZ_JOBS=1
+
+fuzz-merge: fuzz-build
+	rm -rf $(FUZZ_BUILD)/merged && mkdir -p $(FUZZ_BUILD)/merged $(FUZZ_BUILD)/corpus $(FUZZ_CORPUS)
+	$(FUZZ_RUN) -merge=1 merged $(abspath $(FUZZ_CORPUS)) corpus >$(abspath $(FUZZ_BUILD))/merge.log 2>&1 \
+	    || { tail -n 40 $(abspath $(FUZZ_BUILD))/merge.log; false; }
+	echo "fuzz-merge: $(FUZZ_CORPUS) $$(ls $(FUZZ_CORPUS) | wc -l) inputs and" \
+	    "$(FUZZ_BUILD)/corpus $$(ls $(FUZZ_BUILD)/corpus | wc -l) merged into" \
+	    "$$(ls $(FUZZ_BUILD)/merged | wc -l)"
+	rm -f $(FUZZ_CORPUS)/* && cp $(FUZZ_BUILD)/merged/* $(FUZZ_CORPUS)/
+
+# Line and branch coverage of src/ under the suite, the corpus's replay included: GCC's
+# counters in their own build, read by gcovr (throw and unreachable branches left out, the
+# lines of template instances merged). Prints the summary; writes an HTML report and the list
+# of unrun lines with their text, which docs/coverage.md accounts for.
+COVERAGE_BUILD := $(BUILD)/coverage
+coverage: $(DEV)
+	$(BIN)/cmake -S . -B $(COVERAGE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	    -DPython_EXECUTABLE=$(abspath $(PY)) -DTESMAR_COVERAGE=ON >/dev/null
+	$(BIN)/cmake --build $(COVERAGE_BUILD)
+	find $(COVERAGE_BUILD) -name '*.gcda' -delete
+	PYTHONPATH=$(COVERAGE_BUILD) $(PY) -m pytest -q -p no:cacheprovider
+	mkdir -p $(COVERAGE_BUILD)/html
+	$(BIN)/gcovr $(COVERAGE_BUILD) --root . --filter src/ --merge-lines --exclude-throw-branches \
+	    --exclude-unreachable-branches --html-details $(COVERAGE_BUILD)/html/index.html \
+	    --json $(COVERAGE_BUILD)/coverage.json --print-summary --txt
+	$(PY) tools/unrun-lines $(COVERAGE_BUILD)/coverage.json > $(COVERAGE_BUILD)/unrun.txt
+	echo "coverage: $(COVERAGE_BUILD)/html/index.html; unrun lines: $(COVERAGE_BUILD)/unrun.txt"
 
 clean:
 	rm -rf $(BUILD) $(VENV)

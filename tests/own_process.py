@@ -63,6 +63,8 @@ ENDLESS = {  # a list that would take years to fold: (the fold, the list)
     "int8 stride 0": ("sum_of", lambda: np.broadcast_to(np.int8(1), (2**62,))),  # one item
     "range": ("sum_of", lambda: range(2**62)),  # read by iteration
     "uint64 stride 0": ("gcd_with_int", lambda: np.broadcast_to(np.uint64(5), (2**59,))),
+    # Not endless, but long: ints of three digits, each converted as the fold reaches it.
+    "big ints": ("sum_of", lambda: [2**61] * 2**25),
 }
 
 

@@ -3,7 +3,10 @@ that cannot be made surfaces as PanicException "Python API call failed", a failu
 passes on (in a conversion, in the constructor) as MemoryError; a receiver holds its old or its
 new number and ends free; the interpreter carries on."""
 
+import subprocess
+import sys
 from functools import partial
+from pathlib import Path
 
 import pytest
 import tesmar_math as tm
@@ -101,3 +104,22 @@ def test_a_panic_from_a_callback_passes_as_it_is(panic, capfd):
     with pytest.raises(panic) as caught:
         tm.square(Real(0.0, raising(panic, "from a callback")))
     assert caught.value.args == ("from a callback",) and "PanicException" in capfd.readouterr().err
+
+
+# The entry point with each allocation of the module's body failing in turn, in an interpreter of
+# its own (tests/import_failures.py): MemoryError, the class's RuntimeError with the failure as
+# its cause, or PanicException where a call the module counts on fails; then a whole module.
+IMPORT_FAILURES = {
+    "MemoryError: ",
+    "PanicException: Python API call failed",
+    "PanicException: could not append __name__ to __all__",
+    "RuntimeError: An error occurred while initializing class Tesmarmath <- MemoryError",
+}
+
+
+def test_an_import_failing_for_memory_raises_and_the_next_builds_the_module():
+    script = Path(__file__).with_name("import_failures.py")
+    done = subprocess.run([sys.executable, script], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr[-3000:]
+    *failed, names = done.stdout.splitlines()
+    assert set(failed) == IMPORT_FAILURES and names.split(",") == tm.__all__

@@ -28,9 +28,11 @@ def buffers(draw):
     elements = FLOATS if code == "O" else None
     made = draw(hnp.arrays(np.dtype(code), st.integers(0, 6), elements=elements))
     made = made[:: draw(st.sampled_from([1, 1, 2, -1, -2]))]
-    host = draw(st.sampled_from(["array", "view", "2-D", ""]))
+    host = draw(st.sampled_from(["array", "view", "@view", "2-D", ""]))
     if host == "array" and code in CODES:
         return array.array(code, made.tolist())
+    if host == "@view" and code in CODES:  # the native format spelled with its '@'
+        return memoryview(made.copy()).cast("B").cast("@" + code)
     if host == "view" and code in CODES + "?e":  # memoryviews iterate these only
         return memoryview(made)
     return made.reshape(1, -1) if host == "2-D" else made  # 2-D: iterates rows, no numbers

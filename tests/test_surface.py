@@ -275,6 +275,17 @@ def test_a_wrapped_conversion_error_keeps_its_cause():
     assert str(caught.value) == "argument 'number': not today" and caught.value.__cause__ is cause
 
 
+class Unprintable:
+    def __str__(self):
+        raise registry.Boom("no text")
+
+
+# A conversion's TypeError whose message cannot become text: what its str() raised passes.
+def test_a_conversion_error_without_text_passes_what_its_str_raised():
+    with pytest.raises(registry.Boom, match="^no text$"):
+        tm.square(Real(0.0, registry.raising(TypeError, Unprintable())))
+
+
 # The C API's error marks (-1.0 from a conversion, -1 from an index, all ones as unsigned) are
 # values when nothing is raised.
 def test_values_that_the_c_api_uses_as_error_marks_pass():

@@ -1,0 +1,564 @@
+#!/usr/bin/env python3
+"""Coverage-guided fuzzing of every callable of tesmar_math (`make fuzz`).
+
+One input is one call. atheris.FuzzedDataProvider turns the bytes into a receiver, a target (a
+module function, a method, the constructor, repr or str: every callable the stub declares) and
+its arguments, by position or by keyword: edge floats, ints of any size, bools, subclasses,
+numpy scalars, sequences, ranges, iterators, buffers and numpy arrays of every item format,
+stride and dimension count, and the hostile classes below. Every call must end in a result of
+the stub's type or an exception the suite accepts; a method that fails leaves its receiver's
+bits as they were, one that returns leaves it holding what it stored; a call back into a held
+receiver is refused; the arguments' and the receiver's reference counts end as they began.
+
+Run as a program, it hands `one_input` to libFuzzer (the Makefile preloads the sanitizer
+runtime); tests/test_fuzz.py replays tests/fuzz/corpus through `one_input` against the
+ordinary build.
+"""
+
+import array
+import reprlib
+import struct
+import sys
+import warnings
+from decimal import Decimal
+from fractions import Fraction
+from pathlib import Path
+
+import atheris
+import numpy as np
+from tesmar_math import Tesmarmath
+
+# ---- What the harness takes from the suite (tests/), all in this block. ----
+# registry.EVERY: an entry for every callable the stub declares, with `name`, `method`, `reads`
+# (marked "Read only."), `returns` (the stub's annotation) and `on(receiver)`, the callable;
+# `parameters` below reads its parameters. registry.INNER: label -> (callable, whether it only
+# reads), what may call back into a receiver, and call_inner(label, receiver) calls it.
+# registry.outcome(call, *args): a call's result or exception, comparable across calls.
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests"))
+from registry import EMPTY, EVERY, INNER, call_inner, key, outcome  # noqa: E402
+from test_fuzz import check_documented  # noqa: E402 - the suite's rule for exceptions
+from test_surface import BORROWED  # noqa: E402 - the refusals' messages, by "only reads"
+
+
+def parameters(entry):
+    """(name, kind, required) of each parameter; kinds: real, int, count, numbers, integers."""
+    return [(name, kind.name, default is EMPTY) for name, kind, default in entry.params]
+
+
+# ---- What may be called and with what. ----
+TARGETS = [*EVERY, repr, str]
+RETURNS = {"float": float, "int": int, "bool": bool, "Tesmarmath": Tesmarmath, "Self": Tesmarmath}
+KEYWORDS = ["x", "é", "\udcff"]  # no parameter has these names; the last has no UTF-8 form
+OWN = "hostile"  # the message of every error a hostile object raises
+
+
+class TypeErrorSubclass(TypeError):
+    """Not a TypeError itself: passed on as it is, not as a conversion's TypeError."""
+
+
+OWN_ERRORS = [ValueError, TypeError, OverflowError, ZeroDivisionError, IndexError, RuntimeError]
+OWN_ERRORS += [StopIteration, MemoryError, KeyboardInterrupt, TypeErrorSubclass]
+# CPython's own messages about the caller's objects, passed through as they are.
+FOREIGN = [
+    (NotImplementedError, "multi-dimensional sub-views are not implemented"),
+    (NotImplementedError, "memoryview: format w not supported"),
+    (ValueError, "operation forbidden on released memoryview object"),
+    (ValueError, "cannot convert signaling NaN to float"),
+    (ValueError, "chr() arg not in range(0x110000)"),  # an array.array of code points
+    (ValueError, "could not convert string to float: "),  # numpy's bytes items
+]
+SPECIAL_FLOATS = [0.0, -0.0, 1.0, -1.0, 0.5, 2.5, -2.5, 3.0, 20.0, 21.0, 33.0, 34.0, 1e-12]
+SPECIAL_FLOATS += [float("inf"), float("-inf"), float("nan"), 2.0**53, 2.0**63, -(2.0**63)]
+SPECIAL_FLOATS += [2.0**64, 1e16, 3e19, 1e300, 5e-324, 2.2250738585072014e-308, 1.5707963267948966]
+SPECIAL_FLOATS += [3.141592653589793, 1.7976931348623157e308, 0.1, -1e-300]
+EDGE_INTS = [s * (2**b + d) for b in (30, 60, 62, 63, 64) for d in (-1, 0, 1) for s in (1, -1)]
+ARRAY_CODES = "bBuwhHiIlLqQfd"
+NUMPY_TYPES = ["?", "i1", "u1", "i2", "u2", "i4", "u4", "i8", "u8", "f2", "f4", "f8", "g"]
+NUMPY_TYPES += ["c8", "c16", ">i4", ">f8", "<u8", "M8[s]", "m8[s]", "S3", "V2", "O"]
+BUFFERS = (bytes, bytearray, memoryview, array.array, np.ndarray)  # read where their items lie
+# Lengths around the module's signal-poll interval (2**18 items), for a repeated item.
+LONG = [2**18 - 1, 2**18, 2**18 + 1]
+
+
+repr_short = reprlib.Repr(maxlist=8, maxstring=60, maxother=60).repr
+
+
+def double(bits):
+    return struct.unpack("<d", struct.pack("<Q", bits))[0]
+
+
+# ---- Hostile classes. `act` runs before each answer (see Act). ----
+class HostileFloat:
+    """A number by __float__ alone, which returns `answer`, a float or not."""
+
+    def __init__(self, act, answer):
+        self.act, self.answer = act, answer
+
+    def __float__(self):
+        self.act()
+        return self.answer
+
+
+class HostileIndex:
+    """An integer by __index__ alone, which returns `answer`, an int or not."""
+
+    def __init__(self, act, answer):
+        self.act, self.answer = act, answer
+
+    def __index__(self):
+        self.act()
+        return self.answer
+
+
+class IntWithFloat(int):
+    """An int whose own __float__ answers something else: a real parameter calls it."""
+
+    def __new__(cls, value, act, answer):
+        number = super().__new__(cls, value)
+        number.act, number.answer = act, answer
+        return number
+
+    def __float__(self):
+        self.act()
+        return self.answer
+
+
+class FloatWithIndex(float):
+    """A float with an __index__: an integer parameter calls it; a real one reads the float."""
+
+    def __new__(cls, value, act, answer):
+        number = super().__new__(cls, value)
+        number.act, number.answer = act, answer
+        return number
+
+    def __index__(self):
+        self.act()
+        return self.answer
+
+
+class Unprintable:
+    """A message that cannot be made into text: str() of an exception holding it fails."""
+
+    def __str__(self):
+        raise ValueError(OWN)
+
+
+def unprintable_type_error(_message):
+    return TypeError(Unprintable())
+
+
+class PlainListSubclass(list):
+    """A list subclass: read by iteration, not by index."""
+
+
+class LyingLength:
+    """A sequence by __getitem__ (IndexError past its items) whose __len__ answers `length`, or
+    raises it when it is an exception class."""
+
+    def __init__(self, items, length):
+        self.items, self.length = items, length
+
+    def __len__(self):
+        if isinstance(self.length, type):
+            raise self.length(OWN)
+        return self.length
+
+    def __getitem__(self, index):
+        return self.items[index]
+
+
+class OddIterable:
+    """A sequence whose __iter__ runs `act`, then returns `iterator`, an iterator or not."""
+
+    def __init__(self, items, act, iterator):
+        self.items, self.act, self.iterator = items, act, iterator
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, index):
+        return self.items[index]
+
+    def __iter__(self):
+        self.act()
+        return self.iterator
+
+
+class HostileIterator:
+    """Yields its items; at item `at`, __next__ runs `act` first."""
+
+    def __init__(self, items, at, act):
+        self.items, self.at, self.act, self.position = items, at, act, 0
+
+    def __iter__(self):
+        return self
+
+    def __next__(self):
+        if self.position == self.at:
+            self.act()
+        if self.position >= len(self.items):
+            raise StopIteration
+        self.position += 1
+        return self.items[self.position - 1]
+
+
+class Act:
+    """What a hostile dunder does before it answers: nothing, raise the caller's own error, call
+    back into the receiver (letting the refusal escape or not), or change a list being read."""
+
+    def __init__(self, call, what, detail):
+        self.call, self.what, self.detail = call, what, detail
+
+    def __call__(self):
+        if self.what == "raise":
+            raise self.detail(OWN)
+        if self.what == "call back":
+            self.call.call_back(*self.detail)
+        elif self.what == "mutate":
+            self.call.mutate(*self.detail)
+
+
+class Call:
+    """One call: the receiver, what calls back into it met, the lists under conversion."""
+
+    def __init__(self, receiver):
+        self.receiver = receiver
+        self.holds = key(receiver.get_number())  # what it must hold if the call fails
+        self.lists = []
+        self.refused = []  # (message, whether the inner callable only reads)
+        self.entered = False
+        self.changed_lists = False
+
+    def call_back(self, label, escape):
+        try:
+            call_inner(label, self.receiver)
+        except RuntimeError as error:
+            self.refused.append((str(error), INNER[label][1]))
+            if escape:
+                raise
+        except Exception:  # noqa: BLE001, S110 - the inner call's own error: it ran
+            self.entered = True
+        else:
+            self.entered = True
+            self.holds = key(self.receiver.get_number())
+
+    def mutate(self, which, how):
+        if not self.lists:
+            return
+        items = self.lists[which % len(self.lists)]
+        self.changed_lists = True
+        if how == 0:
+            items.clear()
+        elif how == 1:
+            items.append(1.5)
+        elif how == 2 and items:
+            items.pop()
+        elif how == 3:
+            del items[: len(items) // 2]
+        elif how == 4:
+            items.extend([2.0] * 64)
+        else:
+            items[:] = ["x"]
+
+
+class Maker:
+    """Draws every value of one call from the fuzzer's bytes. Once they run out every draw is
+    0: route 0 of every choice is the plain one, and `chance` is false."""
+
+    def __init__(self, data):
+        self.fdp, self.call = atheris.FuzzedDataProvider(data), None
+
+    def below(self, n):
+        return self.fdp.ConsumeIntInRange(0, n - 1)
+
+    def pick(self, options):
+        return options[self.below(len(options))]
+
+    def chance(self, one_in):
+        return self.below(one_in) == one_in - 1
+
+    def real(self):
+        how = self.below(6)
+        if how == 1:
+            return double(self.fdp.ConsumeUInt(8))
+        if how == 2:  # subnormal
+            return double(self.fdp.ConsumeUInt(7) | self.below(2) << 63)
+        if how == 3:  # NaN with a payload
+            return double(0x7FF0_0000_0000_0001 | self.fdp.ConsumeUInt(7) | self.below(2) << 63)
+        if how == 4:
+            return float(self.fdp.ConsumeIntInRange(-40, 40))
+        if how == 5:
+            return self.fdp.ConsumeRegularFloat()
+        return self.pick(SPECIAL_FLOATS)
+
+    def integer(self):
+        how = self.below(4)
+        if how == 1:
+            return self.pick(EDGE_INTS)
+        if how == 2:
+            return self.fdp.ConsumeInt(1 + self.below(48))
+        return self.fdp.ConsumeIntInRange(-3, 40)
+
+    def act(self):
+        what = self.pick(["none", "raise", "call back", "mutate"])
+        if what == "raise":
+            return Act(self.call, what, self.pick([*OWN_ERRORS, unprintable_type_error]))
+        if what == "call back":
+            return Act(self.call, what, (self.pick(list(INNER)), self.chance(2)))
+        return Act(self.call, what, (self.below(8), self.below(6)))
+
+    def answer(self, integral):  # what a hostile dunder returns: mostly right, sometimes not
+        if self.chance(4):
+            return self.junk()
+        return self.integer() if integral else self.real()
+
+    def junk(self):
+        options = ["x", b"\xff", None, 1j, Fraction(1, 3), Fraction(10**400), Decimal("1.5")]
+        options += [Decimal("sNaN"), {}, set(), object(), self.call.receiver, Tesmarmath(1.0)]
+        options += [float, Ellipsis, [], ()]
+        return self.pick(options)
+
+    def scalar(self, integral):
+        how = self.below(14)
+        if how == 1:
+            return self.junk()
+        if how == 2:
+            return HostileFloat(self.act(), self.answer(False))
+        if how == 3:
+            return HostileIndex(self.act(), self.answer(True))
+        if how == 4:
+            return IntWithFloat(self.integer(), self.act(), self.answer(False))
+        if how == 5:
+            return FloatWithIndex(self.real(), self.act(), self.answer(True))
+        if how == 6:
+            return self.numpy_scalar(self.integer() if integral else self.real())
+        if how == 7:
+            return self.chance(2)
+        return self.integer() if integral or how == 8 else self.real()
+
+    def numpy_scalar(self, value):
+        with np.errstate(all="ignore"):
+            try:
+                return np.dtype(self.pick(NUMPY_TYPES[:15])).type(value)
+            except (OverflowError, ValueError, TypeError):
+                return np.float64(value)
+
+    def items(self, integral, depth):
+        return [self.value(integral, depth + 1) for _ in range(self.below(7))]
+
+    def long_sequence(self, integral):  # plain items, so that each call stays short
+        item, length = (
+            self.integer() if integral or self.chance(2) else self.real(),
+            self.pick(LONG),
+        )
+        how = self.below(3)
+        if how == 1:
+            return (item,) * length
+        if how == 2:
+            return self.numpy_scalar(item).repeat(length)
+        return [item] * length
+
+    def sequence(self, integral, depth):
+        if self.chance(64):
+            return self.long_sequence(integral)
+        how = self.below(12)
+        if how in (1, 2):
+            return self.buffer()
+        if how == 3:
+            start = self.integer() if self.chance(4) else self.below(9) - 4
+            return range(start, start + self.below(40), self.pick([1, 2, 3, -1, -7]))
+        items = self.items(integral, depth)
+        if how == 4:
+            return tuple(items)
+        if how == 5:
+            items = PlainListSubclass(items)
+        self.call.lists.append(items)  # an act may change it while it is read
+        if how == 6:
+            return self.pick([iter, lambda items: (item for item in items)])(items)
+        if how == 7:
+            return LyingLength(items, self.pick([2**62, 0, -1, 2**70, "3", *OWN_ERRORS]))
+        if how == 8:
+            return OddIterable(items, self.act(), HostileIterator(items, self.below(8), self.act()))
+        if how == 9:
+            return OddIterable(items, self.act(), self.junk())
+        return items
+
+    def buffer(self):
+        raw = self.fdp.ConsumeBytes(self.below(97))
+        how = self.below(4)
+        if how == 1:
+            return self.pick([bytes, bytearray])(raw)
+        if how == 2:
+            return self.memoryview(raw)
+        return self.numpy_array(raw)
+
+    def memoryview(self, raw):
+        code = self.pick(ARRAY_CODES)
+        typed = array.array(code)
+        typed.frombytes(raw[: len(raw) - len(raw) % typed.itemsize])
+        if self.chance(2) or not len(typed):
+            return typed
+        view, how = memoryview(typed), self.below(5)
+        if how == 1 and len(typed) % 2 == 0 and code not in "uw":
+            return view.cast("B").cast(code, [2, len(typed) // 2])
+        if how == 4 and code not in "uw":  # a native format spelled with its '@'
+            return view.cast("B").cast("@" + code)
+        if how == 2:
+            return view[:: self.pick([2, -1, -3])]
+        if how == 3:
+            view.release()
+        return view
+
+    def numpy_array(self, raw):
+        dtype = np.dtype(self.pick(NUMPY_TYPES))
+        if dtype.hasobject:  # scalars only: numpy would call a hostile sequence's __len__
+            return np.array([self.scalar(False) for _ in range(self.below(7))], dtype=object)
+        values = np.frombuffer(raw[: len(raw) - len(raw) % dtype.itemsize], dtype=dtype).copy()
+        how = self.below(7)
+        if how == 1 and values.size:
+            return values[:1].reshape(())
+        if how == 2 and values.size >= 4:
+            rows = values[: values.size // 2 * 2].reshape(2, -1)
+            return rows.T if self.chance(2) else rows
+        if how == 3 and values.size >= 8:
+            return values[:8].reshape(2, 2, 2)
+        if how == 4:
+            return values[:: self.pick([2, -1, -2, 3])]
+        if how == 5 and values.size:
+            return np.broadcast_to(values[:1], (self.below(9),))  # stride 0
+        if how == 6:
+            return values.astype(values.dtype.newbyteorder())
+        return values
+
+    def value(self, integral, depth=0):
+        if depth < 2 and self.chance(8):
+            return self.sequence(integral, depth)
+        return self.scalar(integral)
+
+    def argument(self, kind):
+        if self.chance(6):  # any kind of value at all
+            return self.sequence(False, 0) if self.chance(2) else self.value(self.chance(2))
+        if kind in ("numbers", "integers"):
+            return self.sequence(kind == "integers", 0)
+        return self.scalar(kind != "real")
+
+    def arguments(self, entry):
+        names = [name for name, _, _ in parameters(entry)]
+        kinds = [kind for _, kind, _ in parameters(entry)]
+        if self.chance(8):  # any shape at all
+            args = [self.value(self.chance(2)) for _ in range(self.below(4))]
+            keywords = [self.pick(names + KEYWORDS) for _ in range(self.below(3))]
+            return args, {name: self.value(self.chance(2)) for name in keywords}
+        required = sum(required for _, _, required in parameters(entry))
+        count = len(names) - self.below(len(names) - required + 1)
+        values = [self.argument(kind) for kind in kinds[:count]]
+        split = count - self.below(count + 1)  # all by position, unless drawn
+        return values[:split], dict(zip(names[split:count], values[split:], strict=True))
+
+
+# ---- The checks. ----
+def accepted_error(error, target, call):
+    """Whether the call may raise `error`: the caller's own, a refused call back let out,
+    CPython's message about the caller's object, or what the suite's rule documents."""
+    if error.args == (OWN,) and type(error) in OWN_ERRORS:
+        return True
+    if type(error) is RuntimeError and error.args and error.args[0] in BORROWED.values():
+        return any(message == error.args[0] for message, _ in call.refused)
+    if any(type(error) is t and str(error).startswith(text) for t, text in FOREIGN):
+        return True
+    if target in (repr, str):
+        return False
+    check_documented(error, target)
+    return True
+
+
+def check_result(result, target, call):
+    receiver, holds = call.receiver, key(call.receiver.get_number())
+    if target in (repr, str):
+        text = str(receiver)
+        assert result == (text if target is str else f"Tesmarmath({text})"), result
+        if holds != key(float("nan")):  # the shortest digits read back as the number
+            assert key(float(text)) == holds, text
+        return
+    assert type(result) is RETURNS[target.returns], (target, type(result))
+    if target.returns == "Tesmarmath" and target.method:
+        assert result is not receiver and key(result.get_number()) == holds, target
+    elif target.method and not target.reads:
+        assert holds == key(float(result)), f"{target}: the receiver holds another number"
+    else:  # a function (the receiver a bystander) or a method that only reads
+        assert holds == call.holds, f"{target}: a bystander or a read-only receiver changed"
+
+
+def check_calls_back(target, call):
+    if getattr(target, "method", False):  # a method holds its receiver through the call
+        assert not call.entered, f"{target}: a call back into its held receiver ran"
+        for message, reads in call.refused:
+            assert message == BORROWED[reads], (target, message)
+    else:
+        assert not call.refused, f"{target}: a call back into a free receiver was refused"
+
+
+def check_reads_like_its_items(target, stored, arguments):
+    """A buffer, read where it lies, gives what its items give, read one by one."""
+    lists = [kind for _, kind, _ in parameters(target)] in (["numbers"], ["integers"])
+    if not lists or len(arguments) != 1 or type(arguments[0]) not in BUFFERS:
+        return
+    buffer = arguments[0]
+    if isinstance(buffer, np.ndarray) and buffer.dtype.hasobject:
+        return  # its items may be hostile
+    try:
+        items = list(buffer)
+    except (TypeError, ValueError, NotImplementedError):
+        return  # a 0-d array, a released view, a format memoryview cannot iterate
+    read, iterated = Tesmarmath(stored), Tesmarmath(stored)
+    got = outcome(target.on(read), buffer), key(read.get_number())
+    assert got == (outcome(target.on(iterated), items), key(iterated.get_number())), target
+
+
+def one_input(data):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        run(data)
+
+
+def run(data):
+    maker = Maker(data)
+    stored = maker.real()
+    receiver = Tesmarmath(stored)
+    call = maker.call = Call(receiver)
+    target = maker.pick(TARGETS)
+    args, kwargs = maker.arguments(target) if target not in (repr, str) else ((), {})
+    function = target if target in (repr, str) else target.on(receiver)
+    arguments = [*args, *kwargs.values()]
+    items = [item for a in arguments if type(a) in (list, tuple) for item in a[:64]]
+    watched = [*arguments, receiver, *items]
+    counts = [sys.getrefcount(o) for o in watched]
+    try:
+        result = function(receiver) if target in (repr, str) else function(*args, **kwargs)
+    except BaseException as error:  # noqa: BLE001
+        assert accepted_error(error, target, call), repr_short(error)
+        assert key(receiver.get_number()) == call.holds, f"{target}: the failed call changed it"
+    else:
+        check_result(result, target, call)
+        del result
+    check_calls_back(target, call)
+    assert key(receiver.mult_of([]).get_number()) == key(receiver.get_number())  # it ends free
+    after = [sys.getrefcount(o) for o in watched]
+    call.lists.clear()
+    changed = [i for i, (n, m) in enumerate(zip(counts, after, strict=True)) if n != m]
+    if call.changed_lists:  # the items an act removed took their references along
+        changed = [i for i in changed if i < len(arguments) and watched[i] is not receiver]
+    assert not changed, (
+        f"{target}: reference counts changed: {repr_short([watched[i] for i in changed])}"
+    )
+    if target not in (repr, str):
+        check_reads_like_its_items(target, stored, arguments)
+
+
+def main():
+    atheris.Setup(sys.argv, one_input)
+    atheris.Fuzz()
+
+
+if __name__ == "__main__":
+    main()
