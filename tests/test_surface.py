@@ -123,6 +123,25 @@ def test_a_method_refuses_a_receiver_of_another_type():
         Tesmarmath.get_number(2.5)
 
 
+# Calling the class and calling its __new__ with the class bind the same way: the same
+# instance, or the same exception and message.
+NEW_CALLS = [  # (positional arguments, keyword arguments)
+    ((2.5,), {}),
+    ((), {"number": Real(-0.5)}),
+    ((), {}),
+    ((1.0, 2.0), {}),
+    ((1.0,), {"number": 2.0}),
+    ((), {"bogus": 1.0}),
+    (("x",), {}),
+]
+
+
+@pytest.mark.parametrize(("args", "kwargs"), NEW_CALLS)
+def test_new_binds_as_calling_the_class_does(args, kwargs):
+    by_new = outcome(Tesmarmath.__new__, Tesmarmath, *args, **kwargs)
+    assert by_new == outcome(Tesmarmath, *args, **kwargs)
+
+
 def test_a_method_stores_its_result_and_returns_a_new_instance():
     t = Tesmarmath(2.5)
     u = t.square()
