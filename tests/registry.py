@@ -379,8 +379,14 @@ def text_forms():
     return [text(Tesmarmath(x)) for text in (repr, str) for x in numbers]
 
 
-# The operations' own failures and their longest paths, by owner; a method on a fresh instance.
+# The operations' own failures and their longest paths, and the constructor reached through
+# __new__, by owner; a method on a fresh instance.
 OPERATION_ERRORS = {
+    "construction by __new__": [
+        lambda: Tesmarmath.__new__(Tesmarmath, 2.5),
+        lambda: Tesmarmath.__new__(Tesmarmath, number=2.5),
+        lambda: Tesmarmath.__new__(Tesmarmath, 2.5, number=1.0),
+    ],
     "text form": [text_forms],
     "division": [
         lambda: tm.div_of([1.0, -0.0]),
