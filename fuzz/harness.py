@@ -336,10 +336,10 @@ class Maker:
             return self.chance(2)
         return self.integer() if integral or how == 8 else self.real()
 
-    def numpy_scalar(self, value):
+    def numpy_scalar(self, value, types=15):
         with np.errstate(all="ignore"):
             try:
-                return np.dtype(self.pick(NUMPY_TYPES[:15])).type(value)
+                return np.dtype(self.pick(NUMPY_TYPES[:types])).type(value)
             except (OverflowError, ValueError, TypeError):
                 return np.float64(value)
 
@@ -354,8 +354,8 @@ class Maker:
         how = self.below(3)
         if how == 1:
             return (item,) * length
-        if how == 2:
-            return self.numpy_scalar(item).repeat(length)
+        if how == 2:  # real types: a complex item's warning would cost more than the item
+            return self.numpy_scalar(item, types=13).repeat(length)
         return [item] * length
 
     def sequence(self, integral, depth):
