@@ -58,6 +58,30 @@ bool read_live(const void *list, std::size_t index, T &out, Stop *stop) noexcept
     return true;
 }
 
+// A live list's reader of a run of exact ints (and, in a number list,
+// exact floats), whose conversion runs no Python code; an int out of range
+// raises CPython's own OverflowError.
+template <class T, bool IsList>
+std::size_t read_run(const void *list, std::size_t first, T *out, std::size_t capacity,
+                     Stop *stop) noexcept
+{
+    auto *object = static_cast<PyObject *>(const_cast<void *>(list));
+    for (std::size_t k = 0; k < capacity; ++k) {
+        const auto i = static_cast<Py_ssize_t>(first + k);
+        PyObject *item = IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
+        const bool exact =
+            PyLong_CheckExact(item) || (std::is_same_v<T, double> && PyFloat_CheckExact(item));
+        if (!exact) {
+            return k;
+        }
+        if (!to_native(item, out[k])) {
+            *stop = Stop::conversion_raised;
+            return k;
+        }
+    }
+    return capacity;
+}
+
 static_assert(offsetof(PyObject, ob_type) == FloatLayout::type_offset &&
               offsetof(PyFloatObject, ob_fval) == FloatLayout::value_offset);
 static_assert(offsetof(PyLongObject, long_value.lv_tag) == IntLayout::tag_offset &&
@@ -70,9 +94,11 @@ template <class T>
 LiveList<T> live_list(PyObject *object) noexcept
 {
     if (PyList_CheckExact(object)) {
-        return {object, boxes_of<true>, read_live<T, true>, &PyFloat_Type, &PyLong_Type};
+        return {object,        boxes_of<true>, read_live<T, true>, read_run<T, true>,
+                &PyFloat_Type, &PyLong_Type};
     }
-    return {object, boxes_of<false>, read_live<T, false>, &PyFloat_Type, &PyLong_Type};
+    return {object,        boxes_of<false>, read_live<T, false>, read_run<T, false>,
+            &PyFloat_Type, &PyLong_Type};
 }
 
 template <class T>

@@ -197,7 +197,7 @@ public:
     [[nodiscard]] PyObject *slot(std::size_t i) const noexcept { return slots_[i]; }
 
     // Holds slot `first` and every slot after it, unless held already.
-    [[gnu::noinline]] void hold_from(std::size_t first) noexcept
+    void hold_from(std::size_t first) noexcept
     {
         for (std::size_t i = first; i < from_; ++i) {
             Py_XINCREF(slots_[i]);
@@ -367,11 +367,13 @@ template <class Call>
                                              Py_ssize_t nargs, PyObject *kwnames) noexcept
 {
     Slots<Call::signature.count> slots;
-    if (const Binding binding = bind<Call::signature>(args, nargs, kwnames, slots);
-        binding.fault != Binding::Fault::none) [[unlikely]] {
+    const Binding binding = bind<Call::signature>(args, nargs, kwnames, slots);
+    if (binding.fault != Binding::Fault::none) [[unlikely]] {
         return raise_binding_fault<Call::signature>(binding, nargs, kwnames, slots);
     }
-    return guarded([&]() -> Result<Owned> { return Call::run(self, slots); });
+    // Inlined whatever its size: the call is the hot path of every callable.
+    return guarded(
+        [&] [[gnu::always_inline]] () -> Result<Owned> { return Call::run(self, slots); });
 }
 
 // The call with keywords, out of line.
@@ -399,7 +401,8 @@ PyObject *entry(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObjec
 template <class Call>
 PyObject *entry_noargs(PyObject *self, PyObject * /*unused*/) noexcept
 {
-    return guarded([&]() -> Result<Owned> { return Call::run(self, Slots<0>{}); });
+    return guarded(
+        [&] [[gnu::always_inline]] () -> Result<Owned> { return Call::run(self, Slots<0>{}); });
 }
 
 // CPython stores every C function as a PyCFunction and casts it back by the

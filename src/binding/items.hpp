@@ -76,10 +76,17 @@ struct LiveList {
     // it stands: false when the conversion raised (*stop then says so). It
     // may run Python code, which may change the list.
     using Read = bool (*)(const void *list, std::size_t index, T &out, Stop *stop) noexcept;
+    // The reader of a run of items from `first`, at most `capacity`, that
+    // convert without Python code: how many it wrote, stopping before any
+    // other item. An int beyond the range of T stops the walk (*stop says
+    // why).
+    using ReadRun = std::size_t (*)(const void *list, std::size_t first, T *out,
+                                    std::size_t capacity, Stop *stop) noexcept;
 
     const void *object;
     Boxes (*boxes)(const void *list) noexcept;
     Read read;
+    ReadRun read_run;
     const void *float_type;  // the type of an exact float
     const void *int_type;    // the type of an exact int
 };
@@ -183,6 +190,13 @@ public:
 
 private:
     static constexpr std::size_t unlimited = std::numeric_limits<std::size_t>::max();
+    // A run of items converted without Python code, then visited. One
+    // buffer serves every walk: nothing runs Python code (nor so another
+    // walk) between filling it and visiting it, and the interpreter lock
+    // keeps threads apart. Not on the stack: a walk that re-enters the
+    // module through an item's conversion costs no more stack for it.
+    static constexpr std::size_t run_size = 128;
+    inline static T run_buffer[run_size];
     // Formats whose items can fail to read: an integer list takes no
     // unsigned value above 2**63 - 1.
     template <ItemFormat F>
@@ -253,22 +267,38 @@ private:
         }
     }
 
-    // Reads item i of `boxes` into `item` when it converts with no Python
-    // code and exactly: an exact float (number lists only) or an exact int of
-    // at most two digits; false for any other item.
-    [[gnu::always_inline]] bool read_box(const Boxes &boxes, std::size_t i, T &item) const noexcept
+    // The address of item i of `boxes` and its type.
+    [[gnu::always_inline]] static const std::byte *box_at(const Boxes &boxes, std::size_t i,
+                                                          const void *&type) noexcept
     {
         const std::byte *box = nullptr;
         std::memcpy(static_cast<void *>(&box), boxes.first + i * sizeof box, sizeof box);
-        const void *type = nullptr;
         std::memcpy(static_cast<void *>(&type), box + FloatLayout::type_offset, sizeof type);
-        if constexpr (std::is_same_v<T, double>) {
-            if (type == list_.float_type) [[likely]] {
-                std::memcpy(&item, box + FloatLayout::value_offset, sizeof item);
-                return true;
-            }
+        return box;
+    }
+
+    // Reads item i of `boxes` into `item` when it is an exact float.
+    [[gnu::always_inline]] static bool read_float(const Boxes &boxes, std::size_t i,
+                                                  const void *float_type, double &item) noexcept
+    {
+        const void *type = nullptr;
+        const std::byte *box = box_at(boxes, i, type);
+        if (type != float_type) {
+            return false;
         }
-        if (type != list_.int_type) {
+        std::memcpy(&item, box + FloatLayout::value_offset, sizeof item);
+        return true;
+    }
+
+    // Reads item i of `boxes` into `item` when it is an exact int of at most
+    // two digits, which converts exactly (a double rounds it to nearest, as
+    // float(n) does).
+    [[gnu::always_inline]] static bool read_small_int(const Boxes &boxes, std::size_t i,
+                                                      const void *int_type, T &item) noexcept
+    {
+        const void *type = nullptr;
+        const std::byte *box = box_at(boxes, i, type);
+        if (type != int_type) {
             return false;
         }
         std::uint64_t tag = 0;
@@ -277,28 +307,36 @@ private:
         if (digits > 2) {
             return false;
         }
-        std::uint32_t digit[2] = {0, 0};
-        std::memcpy(digit, box + IntLayout::digits_offset, digits * sizeof digit[0]);
-        const std::uint64_t magnitude =
-            digit[0] | (std::uint64_t{digit[1]} << IntLayout::digit_bits);
+        std::uint32_t digit = 0;
+        std::uint64_t magnitude = 0;
+        if (digits != 0) {
+            std::memcpy(&digit, box + IntLayout::digits_offset, sizeof digit);
+            magnitude = digit;
+        }
+        if (digits == 2) {
+            std::memcpy(&digit, box + IntLayout::digits_offset + sizeof digit, sizeof digit);
+            magnitude |= std::uint64_t{digit} << IntLayout::digit_bits;
+        }
         // The sign field holds 0 (positive), 1 (zero) or 2 (negative).
         const auto sign = 1 - static_cast<std::int64_t>(tag & 3U);
-        // Below 2**60 in magnitude: a double rounds it to nearest, as float(n).
         item = static_cast<T>(sign * static_cast<std::int64_t>(magnitude));
         return true;
     }
 
     // Exact floats and small exact ints are read where they lie: nothing
     // runs Python code meanwhile, so the list cannot change under the walk.
-    // Any other item goes through the binding's reader, one at a time (it
-    // runs Python code, which may re-enter the module: nothing of the walk's
-    // own is kept on the stack for it), and the item array is fetched anew
-    // after it. Polls come before an item whose index is a multiple of the
-    // interval, never while an item is borrowed.
+    // Other exact ints are converted a run at a time into run_buffer, still
+    // without Python code; any other item goes through the binding's reader, one at a time
+    // (it runs Python code, which may re-enter the module: nothing of the
+    // walk's own is kept on the stack for it), and the item array is fetched
+    // anew after it. Polls come before an item whose index is a multiple of
+    // the interval, never while an item is borrowed.
     template <class Visit>
     [[gnu::always_inline]] void walk_live(Visit &visit) const
     {
         const std::size_t end = size_ == unlimited ? unlimited : start_ + size_;
+        [[maybe_unused]] const void *const float_type = list_.float_type;
+        const void *const int_type = list_.int_type;
         std::size_t i = start_;
         std::size_t next_poll =
             std::max(poll_interval, (i + poll_interval - 1) / poll_interval * poll_interval);
@@ -306,12 +344,26 @@ private:
         for (;;) {
             const Boxes boxes = list_.boxes(list_.object);
             const std::size_t last = std::min({end, boxes.size, next_poll});
-            for (; i < last; ++i) {
+            while (i < last) {
+                if constexpr (std::is_same_v<T, double>) {
+                    // Floats in a loop of their own: the common case.
+                    for (; i < last; ++i) {
+                        double item;
+                        if (!read_float(boxes, i, float_type, item)) {
+                            break;
+                        }
+                        visiting = visiting && visit_one(visit, item);
+                    }
+                    if (i == last) {
+                        break;
+                    }
+                }
                 T item;
-                if (!read_box(boxes, i, item)) [[unlikely]] {
+                if (!read_small_int(boxes, i, int_type, item)) {
                     break;
                 }
                 visiting = visiting && visit_one(visit, item);
+                ++i;
             }
             if (i == end || i >= boxes.size) {
                 return;
@@ -321,6 +373,18 @@ private:
                     return;
                 }
                 next_poll += poll_interval;
+                continue;
+            }
+            const std::size_t read =
+                list_.read_run(list_.object, i, run_buffer, std::min(run_size, last - i), stop_);
+            for (std::size_t k = 0; k < read; ++k) {
+                visiting = visiting && visit_one(visit, run_buffer[k]);
+            }
+            i += read;
+            if (*stop_ != Stop::none) {
+                return;
+            }
+            if (read != 0) {
                 continue;
             }
             T item{};
