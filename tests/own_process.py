@@ -2,6 +2,7 @@
 test calls run(scenario, argument...), which runs this file as a script with a hard time limit
 and the test's environment (the sanitizer's too), and gets the lines the scenario prints."""
 
+import collections
 import itertools
 import math
 import os
@@ -119,7 +120,76 @@ def too_long_to_hold():
         print("MemoryError", tm.sum_of([1.0, 2.0]))
 
 
+class Reentering:
+    """Converts by calling the module again, on a new list (or argument) holding another of its
+    kind: as deep as the recursion limit lets it."""
+
+    def __init__(self, route):
+        self.route = route
+
+    def __float__(self):
+        return DEEP[self.route](Reentering(self.route))
+
+    def __index__(self):
+        return DEEP[self.route](Reentering(self.route))
+
+
+DEEP = {  # route -> a call that converts `item`
+    "list": lambda item: tm.dif_of([item, 1.0]),
+    "tuple": lambda item: tm.sum_of((item, 1.0)),
+    "iteration": lambda item: tm.mult_of(collections.deque([item])),
+    "integer list": lambda item: tm.gcd_with_int([item, 4]),
+    "argument": lambda item: tm.power(item, 2.0),
+    "method": lambda item: tm.Tesmarmath(1.0).sum_of([item]).get_number(),
+    "constructor": lambda item: tm.Tesmarmath(item).get_number(),
+}
+
+
+# Re-entry as deep as the limit lets it ends in RecursionError, never in a stack overflow.
+def deep_reentry(route, limit):
+    sys.setrecursionlimit(int(limit))
+    print(outcome(lambda: DEEP[route](Reentering(route))).split(":")[0])
+
+
+# A handler that moves an array's memory while the array is folded where it lies.
+def resized_buffer(view):
+    array = np.ones(2**27, dtype=np.int8)
+    items = memoryview(array) if view == "memoryview" else array
+    signal.signal(signal.SIGALRM, lambda signum, frame: array.resize(16, refcheck=False))
+    signal.setitimer(signal.ITIMER_REAL, 0.01)
+    print(outcome(lambda: tm.sum_of(items)))
+    print(outcome(lambda: tm.Tesmarmath(0.0).sum_of(np.ones(4, dtype=np.int8)).get_number()))
+
+
+class Recorder:
+    """Records whether it converts after a signal handler raised, with that exception pending."""
+
+    def __float__(self):
+        if RAISED:
+            CONVERTED_AFTER.append(self)
+        return 1.0
+
+
+RAISED, CONVERTED_AFTER = [], []
+
+
+def raise_and_record(signum, frame):
+    RAISED.append(signum)
+    raise LookupError("now")
+
+
+# A handler raises at the poll just before a Recorder: no conversion runs after it.
+def conversion_after_raising_handler():
+    period = [Recorder(), *[2**61] * (2**18 - 1)]  # big ints convert without Python code
+    items = period * 128
+    signal.signal(signal.SIGALRM, raise_and_record)
+    signal.setitimer(signal.ITIMER_REAL, 0.05)
+    print(outcome(lambda: tm.sum_of(items)), len(CONVERTED_AFTER))
+
+
 SCENARIOS = {"long call": long_call, "clearing": clearing, "too long to hold": too_long_to_hold}
+SCENARIOS |= {"deep re-entry": deep_reentry, "resized buffer": resized_buffer}
+SCENARIOS |= {"conversion after a raising handler": conversion_after_raising_handler}
 
 if __name__ == "__main__":
     SCENARIOS[sys.argv[1]](*sys.argv[2:])

@@ -99,11 +99,22 @@ def test_a_result_that_cannot_be_made_panics_and_says_so(capi, panic, capfd):
     assert Tesmarmath(1.0).sum_of([Real(2.0)]).get_number() == 3.0
 
 
-# A panic raised by a callback passes on as a panic, not wrapped as a conversion error.
-def test_a_panic_from_a_callback_passes_as_it_is(panic, capfd):
+# A panic raised by a callback passes on as a panic with its message, not wrapped as a conversion
+# error, and is reported once, whichever route converted it.
+PANIC_ROUTES = {
+    "function": tm.square,
+    "class": Tesmarmath,
+    "__new__ by keyword": lambda value: Tesmarmath.__new__(Tesmarmath, number=value),
+}
+
+
+@pytest.mark.parametrize("message", ["from a callback", "\udcff no UTF-8 form"])
+@pytest.mark.parametrize("route", PANIC_ROUTES)
+def test_a_panic_from_a_callback_passes_as_it_is(panic, capfd, route, message):
     with pytest.raises(panic) as caught:
-        tm.square(Real(0.0, raising(panic, "from a callback")))
-    assert caught.value.args == ("from a callback",) and "PanicException" in capfd.readouterr().err
+        PANIC_ROUTES[route](Real(0.0, raising(panic, message)))
+    assert caught.value.args == (message,)
+    assert capfd.readouterr().err.count("A PanicException was raised by Python code") == 1
 
 
 # The entry point with each allocation of the module's body failing in turn, in an interpreter of

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <type_traits>
@@ -40,68 +41,47 @@ Boxes boxes_of(const void *list) noexcept
     return {reinterpret_cast<const std::byte *>(items), static_cast<std::size_t>(Py_SIZE(object))};
 }
 
-// A live list's reader. Each item is fetched as the list stands then and
-// held across a conversion that may run Python code (which may change the
-// list: its size is read again after one); exact floats and ints run none
-// and need no reference of their own. Polls come before an item whose
-// index is a multiple of the interval is fetched, never while one is
-// borrowed.
+// A live list's reader of one item that the walk does not read itself: it
+// is held across its conversion, which may run Python code that changes
+// the list.
 template <class T, bool IsList>
-std::size_t read_live(const void *list, std::size_t first, T *out, std::size_t capacity,
-                      Stop *stop) noexcept
+bool read_live(const void *list, std::size_t index, T &out, Stop *stop) noexcept
 {
-    constexpr std::size_t interval = Items<T>::poll_interval;
     auto *object = static_cast<PyObject *>(const_cast<void *>(list));
-    auto size = [object] { return static_cast<std::size_t>(Py_SIZE(object)); };
-    const std::size_t last = first + capacity;
-    std::size_t i = first;
-    while (i < last) {
-        if (i % interval == 0 && i != 0 && !run_signal_handlers()) [[unlikely]] {
-            *stop = Stop::handler_raised;
-            break;
-        }
-        // Up to the next poll, the capacity or the list's end.
-        std::size_t end = std::min({last, (i / interval + 1) * interval, size()});
-        if (i >= end) {
-            break;
-        }
-        for (; i < end; ++i) {
-            PyObject *item = IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
-            if constexpr (std::is_same_v<T, double>) {
-                if (i != first && PyFloat_CheckExact(item)) {
-                    return i - first;  // the walk reads exact floats where they lie
-                }
-            }
-            T value{};
-            if (!read_exact(item, value)) [[unlikely]] {
-                Owned held = Owned::borrow(item);
-                if (!to_native(item, value)) {
-                    *stop = Stop::conversion_raised;
-                    return i - first;
-                }
-                end = std::min(end, size());
-            }
-            out[i - first] = value;
-        }
+    const auto i = static_cast<Py_ssize_t>(index);
+    const Owned item =
+        Owned::borrow(IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i));
+    if (!to_native(item.get(), out)) {
+        *stop = Stop::conversion_raised;
+        return false;
     }
-    return i - first;
+    return true;
 }
 
 static_assert(offsetof(PyObject, ob_type) == FloatLayout::type_offset &&
               offsetof(PyFloatObject, ob_fval) == FloatLayout::value_offset);
+static_assert(offsetof(PyLongObject, long_value.lv_tag) == IntLayout::tag_offset &&
+              offsetof(PyLongObject, long_value.ob_digit) == IntLayout::digits_offset &&
+              PyLong_SHIFT == IntLayout::digit_bits &&
+              _PyLong_NON_SIZE_BITS == IntLayout::tag_bits &&
+              sizeof(digit) == sizeof(std::uint32_t));
 
 template <class T>
 LiveList<T> live_list(PyObject *object) noexcept
 {
     if (PyList_CheckExact(object)) {
-        return {object, boxes_of<true>, read_live<T, true>, &PyFloat_Type};
+        return {object, boxes_of<true>, read_live<T, true>, &PyFloat_Type, &PyLong_Type};
     }
-    return {object, boxes_of<false>, read_live<T, false>, &PyFloat_Type};
+    return {object, boxes_of<false>, read_live<T, false>, &PyFloat_Type, &PyLong_Type};
 }
 
 template <class T>
 bool read_by_iteration(PyObject *object, std::vector<T> &items)
 {
+    const CallingPython guard;  // __len__, __iter__ and __next__ run Python code
+    if (!guard) {
+        return false;
+    }
     Py_ssize_t hint = PySequence_Size(object);
     if (hint >= 0) {
         items.reserve(static_cast<std::size_t>(std::min(hint, max_reserved_hint)));
@@ -216,6 +196,52 @@ std::optional<ItemFormat> item_format(const Py_buffer &view) noexcept
     return std::nullopt;
 }
 
+// The memory an object exports now; false when it exports none.
+bool exported_memory(PyObject *exporter, const void *&memory, Py_ssize_t &length) noexcept
+{
+    Py_buffer view;
+    if (PyObject_GetBuffer(exporter, &view, PyBUF_RECORDS_RO) < 0) {
+        PyErr_Clear();  // no Python code ran: nothing else was pending
+        return false;
+    }
+    memory = view.buf;
+    length = view.len;
+    PyBuffer_Release(&view);
+    return true;
+}
+
+// The poll of a buffer read in place: the handlers, then the memory.
+Stop poll_watching(const void *watched) noexcept
+{
+    if (!run_signal_handlers()) {
+        return Stop::handler_raised;
+    }
+    const auto &watch = *static_cast<const BufferWatch *>(watched);
+    const void *memory = nullptr;
+    Py_ssize_t length = 0;
+    if (watch.exporter != nullptr && (!exported_memory(watch.exporter, memory, length) ||
+                                      memory != watch.memory || length != watch.length)) {
+        return Stop::buffer_changed;
+    }
+    return Stop::none;
+}
+
+// What a poll checks of a buffer view of `object`: the memory of a
+// memoryview's own exporter (none for a view of plain memory), or of the
+// object itself. Nothing when it cannot be read.
+std::unique_ptr<BufferWatch> watch_of(PyObject *object, const Py_buffer &view)
+{
+    if (!Py_IS_TYPE(object, &PyMemoryView_Type)) {
+        return std::make_unique<BufferWatch>(object, view.buf, view.len);
+    }
+    PyObject *exporter = PyMemoryView_GET_BUFFER(object)->obj;
+    auto watch = std::make_unique<BufferWatch>(exporter, nullptr, 0);
+    if (exporter != nullptr && !exported_memory(exporter, watch->memory, watch->length)) {
+        return nullptr;
+    }
+    return watch;
+}
+
 // The items of a buffer read in place, when that gives what iteration
 // would (an integer list takes no floats; an unsigned item beyond the
 // signed range is found as it is read); otherwise nothing, and iteration
@@ -241,9 +267,14 @@ Result<std::optional<ListArgument<T>>> read_in_place(PyObject *object, Stop *sto
         (std::is_integral_v<T> && (*format == ItemFormat::f64 || *format == ItemFormat::f32))) {
         return std::nullopt;
     }
+    std::unique_ptr<BufferWatch> watch = watch_of(object, view);
+    if (!watch) {
+        return std::nullopt;
+    }
     Items<T> items(static_cast<const std::byte *>(view.buf), view.strides[0],
-                   static_cast<std::size_t>(view.shape[0]), *format, signal_poll(stop), stop);
-    return ListArgument<T>(std::move(buffer), items);
+                   static_cast<std::size_t>(view.shape[0]), *format,
+                   SignalPoll(poll_watching, watch.get(), stop), stop);
+    return ListArgument<T>(std::move(buffer), std::move(watch), items);
 }
 
 // Where a list argument's items are read is settled here: an exact list or
@@ -260,7 +291,8 @@ Result<ListArgument<T>> to_list(PyObject *object, Stop *stop)
             PyExc_TypeError, fill(texts::not_a_sequence, qualified_type_name(object))));
     }
     if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
-        return ListArgument<T>(Items<T>(live_list<T>(object), stop));
+        return ListArgument<T>(Owned::borrow(object),
+                               Items<T>(live_list<T>(object), signal_poll(stop), stop));
     }
     auto in_place = read_in_place<T>(object, stop);
     if (!in_place) {
@@ -292,6 +324,14 @@ std::string qualified_type_name(PyObject *object)
 
 bool to_real(PyObject *object, double &value) noexcept
 {
+    if (PyFloat_CheckExact(object) || PyLong_CheckExact(object)) {
+        value = PyFloat_AsDouble(object);  // runs no Python code
+        return value != -1.0 || PyErr_Occurred() == nullptr;
+    }
+    const CallingPython guard;
+    if (!guard) {
+        return false;
+    }
     value = PyFloat_AsDouble(object);
     return value != -1.0 || PyErr_Occurred() == nullptr;
 }
@@ -308,6 +348,10 @@ bool to_signed(PyObject *object, std::int64_t &value) noexcept
             return true;
         }
     }
+    const CallingPython guard;
+    if (!guard) {
+        return false;
+    }
     const long long converted = PyLong_AsLongLong(object);
     value = static_cast<std::int64_t>(converted);
     return converted != -1 || PyErr_Occurred() == nullptr;
@@ -317,6 +361,10 @@ bool to_unsigned(PyObject *object, std::uint64_t &value) noexcept
 {
     Owned index;
     if (!PyLong_Check(object)) {
+        const CallingPython guard;
+        if (!guard) {
+            return false;
+        }
         index = Owned::steal(PyNumber_Index(object));
         if (!index) {
             return false;

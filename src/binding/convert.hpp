@@ -5,8 +5,10 @@
 #include "binding/failure.hpp"
 #include "binding/items.hpp"
 #include "binding/numeric.hpp"
+#include "binding/texts.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -85,6 +87,28 @@ namespace tesmar {
     return true;
 }
 
+// Marks a stretch of the module's own code that calls Python code which may
+// call back into the module: each nesting level counts against the
+// interpreter's C recursion limit, so that deep re-entry ends in
+// RecursionError instead of overflowing the stack. False when the limit is
+// reached, RecursionError pending.
+class CallingPython {
+public:
+    CallingPython() noexcept : entered_(Py_EnterRecursiveCall(texts::while_converting) == 0) {}
+    CallingPython(const CallingPython &) = delete;
+    CallingPython &operator=(const CallingPython &) = delete;
+    ~CallingPython()
+    {
+        if (entered_) {
+            Py_LeaveRecursiveCall();
+        }
+    }
+    explicit operator bool() const noexcept { return entered_; }
+
+private:
+    bool entered_;
+};
+
 // The full conversions of a real, a signed and an unsigned argument, as
 // CPython's __float__ and __index__ protocols give them; false leaves
 // CPython's exception pending.
@@ -95,9 +119,20 @@ namespace tesmar {
 // The __qualname__ of the object's type, for messages.
 [[nodiscard]] std::string qualified_type_name(PyObject *object);
 
+// The memory of the object that exports a buffer read in place, as it was
+// when reading began. An exporter may move or free it while it is
+// exported (numpy's resize with refcheck=False does), and a signal handler
+// may do so in the middle of the walk: each poll checks it is still there.
+struct BufferWatch {
+    PyObject *exporter;  // kept alive by the held view
+    const void *memory;
+    Py_ssize_t length;
+};
+
 // A list argument's items and what keeps them alive for the call: the
-// buffer they lie in, the vector they were converted into, or nothing of
-// its own (an exact list or tuple, which the caller keeps alive).
+// buffer they lie in, the vector they were converted into, or the exact
+// list or tuple itself (Python code run while it is read may drop the
+// caller's reference).
 template <class T>
 class ListArgument {
 public:
@@ -109,8 +144,11 @@ public:
                  poll, stop)
     {
     }
-    ListArgument(HeldBuffer buffer, Items<T> items) : buffer_(std::move(buffer)), items_(items) {}
-    explicit ListArgument(Items<T> items) : items_(items) {}
+    ListArgument(HeldBuffer buffer, std::unique_ptr<BufferWatch> watch, Items<T> items)
+        : buffer_(std::move(buffer)), watch_(std::move(watch)), items_(items)
+    {
+    }
+    ListArgument(Owned list, Items<T> items) : list_(std::move(list)), items_(items) {}
 
     // Moving keeps the items where they are: a vector's move keeps its
     // storage, and a buffer's memory stays with its exporter.
@@ -119,6 +157,8 @@ public:
 private:
     std::vector<T> converted_;
     HeldBuffer buffer_;
+    std::unique_ptr<BufferWatch> watch_;  // on the heap: the items' poll points at it
+    Owned list_;
     Items<T> items_;
 };
 
@@ -134,7 +174,10 @@ private:
 // The signal poll of a call whose stop is `stop`.
 [[nodiscard]] inline SignalPoll signal_poll(Stop *stop) noexcept
 {
-    return {run_signal_handlers, stop};
+    return {[](const void * /*watched*/) noexcept {
+                return run_signal_handlers() ? Stop::none : Stop::handler_raised;
+            },
+            nullptr, stop};
 }
 
 }  // namespace tesmar

@@ -45,9 +45,11 @@ std::string panic_text(PyObject *exception)
 {
     std::string text(texts::generic_failure);
     if (Owned str = Owned::steal(PyObject_Str(exception))) {
-        Py_ssize_t size = 0;
-        if (const char *utf8 = PyUnicode_AsUTF8AndSize(str.get(), &size)) {
-            text.assign(utf8, static_cast<std::size_t>(size));
+        // Lone surrogates kept: the new exception's text decodes them back.
+        if (Owned utf8 =
+                Owned::steal(PyUnicode_AsEncodedString(str.get(), "utf-8", "surrogatepass"))) {
+            text.assign(PyBytes_AS_STRING(utf8.get()),
+                        static_cast<std::size_t>(PyBytes_GET_SIZE(utf8.get())));
         }
     }
     PyErr_Clear();
@@ -123,6 +125,10 @@ Failure name_argument(Failure failure, std::string_view name)
 Failure raised_from_pending(PyObject *type, std::string_view message)
 {
     Owned cause = Owned::steal(PyErr_GetRaisedException());
+    if (!cause) {  // a failure that set nothing: the cause says so, as raising it would
+        PyErr_SetObject(PyExc_SystemError, to_str(texts::no_exception_set).get());
+        cause = Owned::steal(PyErr_GetRaisedException());
+    }
     PyErr_SetObject(type, to_str(message).get());
     Owned raised = Owned::steal(PyErr_GetRaisedException());
     PyException_SetCause(raised.get(), cause.release());
@@ -146,6 +152,8 @@ Failure stop_failure(Stop stop, std::string_view list_name)
             return name_argument(Failure::pending(), list_name);
         case Stop::item_out_of_range:
             return Failure::to_raise(PyExc_OverflowError, texts::int_too_big);
+        case Stop::buffer_changed:
+            return Failure::to_raise(PyExc_BufferError, texts::buffer_changed);
         case Stop::none:
             break;
     }

@@ -10,6 +10,7 @@
 #include "binding/kinds.hpp"
 #include "binding/params.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string_view>
@@ -175,6 +176,40 @@ consteval Refusal refusal_of()
     }
 }
 
+// The bound argument objects, borrowed from the caller until a conversion
+// may run Python code: that code may drop the caller's references (a
+// functools.partial's arguments, say), so from then on each slot not yet
+// converted is held until conversion ends. The common calls, whose
+// arguments convert without Python code, take no reference.
+template <std::size_t N>
+class HeldSlots {
+public:
+    explicit HeldSlots(const Slots<N> &slots) noexcept : slots_(slots) {}
+    HeldSlots(const HeldSlots &) = delete;
+    HeldSlots &operator=(const HeldSlots &) = delete;
+    ~HeldSlots()
+    {
+        for (std::size_t i = from_; i < N; ++i) {
+            Py_XDECREF(slots_[i]);
+        }
+    }
+
+    [[nodiscard]] PyObject *slot(std::size_t i) const noexcept { return slots_[i]; }
+
+    // Holds slot `first` and every slot after it, unless held already.
+    [[gnu::noinline]] void hold_from(std::size_t first) noexcept
+    {
+        for (std::size_t i = first; i < from_; ++i) {
+            Py_XINCREF(slots_[i]);
+        }
+        from_ = std::min(from_, first);
+    }
+
+private:
+    const Slots<N> &slots_;
+    std::size_t from_ = N;  // the first slot held
+};
+
 // The arguments a callable binds, of the kinds `A...` in the order of `P`
 // (a declaration the binding serves: refusal_of found nothing).
 template <auto P, class... A>
@@ -190,7 +225,8 @@ struct Arguments {
     {
         return [&]<std::size_t... I>(std::index_sequence<I...>) -> Result<Values> {
             Result<Values> values(std::in_place, start<I>()...);
-            static_cast<void>((convert_one<I>(slots[I], values, stop) && ...));
+            HeldSlots<P.count> held(slots);
+            static_cast<void>((convert_one<I>(held, values, stop) && ...));
             return values;
         }(std::index_sequence_for<A...>{});
     }
@@ -279,16 +315,21 @@ private:
     // False once the values hold a failure; a slot left empty keeps its
     // default.
     template <std::size_t I>
-    [[gnu::always_inline]] static bool convert_one(PyObject *slot, Result<Values> &values,
+    [[gnu::always_inline]] static bool convert_one(HeldSlots<P.count> &held, Result<Values> &values,
                                                    Stop *stop)
     {
+        using Kind = ParameterKind<std::tuple_element_t<I, std::tuple<A...>>>;
+        PyObject *slot = held.slot(I);
         if constexpr (I >= P.required) {
             if (slot == nullptr) {
                 return true;
             }
         }
-        auto converted =
-            ParameterKind<std::tuple_element_t<I, std::tuple<A...>>>::convert(slot, stop);
+        if (Kind::read_fast(slot, std::get<I>(*values))) [[likely]] {
+            return true;
+        }
+        held.hold_from(I);
+        auto converted = Kind::convert(slot, stop);
         if (!converted) [[unlikely]] {
             values = std::unexpected(name_argument(converted.error(), P.parameters[I].name.view()));
             return false;

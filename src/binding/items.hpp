@@ -47,12 +47,19 @@ static_assert(std::tuple_size_v<NativeTypes> == static_cast<std::size_t>(ItemFor
 template <ItemFormat F>
 using NativeType = std::tuple_element_t<static_cast<std::size_t>(F), NativeTypes>;
 
-// Where an exact float keeps its type and its double: CPython 3.13's
-// layout on a 64-bit build (the binding checks it against its headers).
-// Constants, so that the walk over a list's floats loads nothing more.
+// Where an exact float keeps its type and its double, and an exact int its
+// tag and its 30-bit digits: CPython 3.13's layout on a 64-bit build (the
+// binding checks it against its headers). Constants, so that the walk over
+// a list's numbers loads nothing more.
 struct FloatLayout {
     static constexpr std::ptrdiff_t type_offset = 8;
     static constexpr std::ptrdiff_t value_offset = 16;
+};
+struct IntLayout {
+    static constexpr std::ptrdiff_t tag_offset = 16;
+    static constexpr std::ptrdiff_t digits_offset = 24;
+    static constexpr unsigned digit_bits = 30;
+    static constexpr unsigned tag_bits = 3;  // the sign in the low two
 };
 
 // The item array of an exact list or tuple as it stands now.
@@ -65,19 +72,16 @@ struct Boxes {
 // the walk itself).
 template <class T>
 struct LiveList {
-    // The converting reader of items [first, first + capacity) into `out`:
-    // how many it wrote, fewer at the list's end, before an exact float of a
-    // number list (the walk reads those itself), or when a conversion raised
-    // (*stop then says so). It reads the list as it stands at each item and
-    // polls for signals before each item whose index is a multiple of
-    // Items::poll_interval.
-    using Read = std::size_t (*)(const void *list, std::size_t first, T *out, std::size_t capacity,
-                                 Stop *stop) noexcept;
+    // The converting reader of item `index`, which lies within the list as
+    // it stands: false when the conversion raised (*stop then says so). It
+    // may run Python code, which may change the list.
+    using Read = bool (*)(const void *list, std::size_t index, T &out, Stop *stop) noexcept;
 
     const void *object;
     Boxes (*boxes)(const void *list) noexcept;
     Read read;
     const void *float_type;  // the type of an exact float
+    const void *int_type;    // the type of an exact int
 };
 
 // T is double (a number list) or std::int64_t (an integer list). An integer
@@ -98,8 +102,8 @@ public:
     {
     }
     // An exact list or tuple.
-    Items(LiveList<T> list, Stop *stop) noexcept
-        : size_(unlimited), format_(ItemFormat::live), list_(list), stop_(stop)
+    Items(LiveList<T> list, SignalPoll poll, Stop *stop) noexcept
+        : size_(unlimited), format_(ItemFormat::live), poll_(poll), list_(list), stop_(stop)
     {
     }
 
@@ -179,9 +183,6 @@ public:
 
 private:
     static constexpr std::size_t unlimited = std::numeric_limits<std::size_t>::max();
-    // The most items a live list's reader converts in one call.
-    static constexpr std::size_t run_size = 128;
-
     // Formats whose items can fail to read: an integer list takes no
     // unsigned value above 2**63 - 1.
     template <ItemFormat F>
@@ -252,57 +253,82 @@ private:
         }
     }
 
-    // Reads the exact float at item i of `boxes` into `item`; false when the
-    // item is of another type.
-    [[gnu::always_inline]] static bool read_box(const Boxes &boxes, std::size_t i,
-                                                const void *float_type, double &item) noexcept
+    // Reads item i of `boxes` into `item` when it converts with no Python
+    // code and exactly: an exact float (number lists only) or an exact int of
+    // at most two digits; false for any other item.
+    [[gnu::always_inline]] bool read_box(const Boxes &boxes, std::size_t i, T &item) const noexcept
     {
         const std::byte *box = nullptr;
         std::memcpy(static_cast<void *>(&box), boxes.first + i * sizeof box, sizeof box);
         const void *type = nullptr;
         std::memcpy(static_cast<void *>(&type), box + FloatLayout::type_offset, sizeof type);
-        if (type != float_type) {
+        if constexpr (std::is_same_v<T, double>) {
+            if (type == list_.float_type) [[likely]] {
+                std::memcpy(&item, box + FloatLayout::value_offset, sizeof item);
+                return true;
+            }
+        }
+        if (type != list_.int_type) {
             return false;
         }
-        std::memcpy(&item, box + FloatLayout::value_offset, sizeof item);
+        std::uint64_t tag = 0;
+        std::memcpy(&tag, box + IntLayout::tag_offset, sizeof tag);
+        const std::uint64_t digits = tag >> IntLayout::tag_bits;
+        if (digits > 2) {
+            return false;
+        }
+        std::uint32_t digit[2] = {0, 0};
+        std::memcpy(digit, box + IntLayout::digits_offset, digits * sizeof digit[0]);
+        const std::uint64_t magnitude =
+            digit[0] | (std::uint64_t{digit[1]} << IntLayout::digit_bits);
+        // The sign field holds 0 (positive), 1 (zero) or 2 (negative).
+        const auto sign = 1 - static_cast<std::int64_t>(tag & 3U);
+        // Below 2**60 in magnitude: a double rounds it to nearest, as float(n).
+        item = static_cast<T>(sign * static_cast<std::int64_t>(magnitude));
         return true;
     }
 
-    // Exact floats are read where they lie, a run at a time: nothing runs
-    // Python code meanwhile, so the list cannot change under the walk (and
-    // it never polls). The binding's reader converts every other item, a
-    // run of them at a time; each run over, the item array is fetched anew.
+    // Exact floats and small exact ints are read where they lie: nothing
+    // runs Python code meanwhile, so the list cannot change under the walk.
+    // Any other item goes through the binding's reader, one at a time (it
+    // runs Python code, which may re-enter the module: nothing of the walk's
+    // own is kept on the stack for it), and the item array is fetched anew
+    // after it. Polls come before an item whose index is a multiple of the
+    // interval, never while an item is borrowed.
     template <class Visit>
     [[gnu::always_inline]] void walk_live(Visit &visit) const
     {
         const std::size_t end = size_ == unlimited ? unlimited : start_ + size_;
         std::size_t i = start_;
+        std::size_t next_poll =
+            std::max(poll_interval, (i + poll_interval - 1) / poll_interval * poll_interval);
         bool visiting = true;
         for (;;) {
-            if constexpr (std::is_same_v<T, double>) {
-                const Boxes boxes = list_.boxes(list_.object);
-                const std::size_t last = std::min(end, boxes.size);
-                for (; i < last; ++i) {
-                    T item;
-                    if (!read_box(boxes, i, list_.float_type, item)) [[unlikely]] {
-                        break;
-                    }
-                    visiting = visiting && visit_one(visit, item);
+            const Boxes boxes = list_.boxes(list_.object);
+            const std::size_t last = std::min({end, boxes.size, next_poll});
+            for (; i < last; ++i) {
+                T item;
+                if (!read_box(boxes, i, item)) [[unlikely]] {
+                    break;
                 }
-                if (i == last) {
-                    return;
-                }
+                visiting = visiting && visit_one(visit, item);
             }
-            T run[run_size];
-            const std::size_t read =
-                list_.read(list_.object, i, run, std::min(run_size, end - i), stop_);
-            for (std::size_t k = 0; visiting && k < read; ++k) {
-                visiting = visit_one(visit, run[k]);
-            }
-            i += read;
-            if (read == 0 || *stop_ != Stop::none || i == end) {
+            if (i == end || i >= boxes.size) {
                 return;
             }
+            if (i == next_poll) {
+                if (!poll_()) {
+                    return;
+                }
+                next_poll += poll_interval;
+                continue;
+            }
+            T item{};
+            if (!list_.read(list_.object, i, item, stop_)) {
+                return;
+            }
+            visiting = visiting && visit_one(visit, item);
+            ++i;
         }
     }
 

@@ -13,36 +13,31 @@ namespace tesmar {
 
 // A parameter kind has:
 //   Holder                  what keeps the converted value alive for the call;
-//   convert(object, stop)   the Holder, or the failure; the cheap cases inline;
+//   read_fast(object, out)  the cheap cases, inline: no call, no Python code,
+//                           no failure; false leaves the rest to convert;
+//   convert(object, stop)   the Holder, or the failure (Python code may run);
 //   view(holder)            the value as the computation takes it;
 //   is_list                 whether the value is a list's items.
 template <class T>
 struct ParameterKind;
 
-// A number: `read_fast` reads the cheap cases inline (no call, no Python
-// code, no failure), `read_fully` any other object out of line (false
-// leaves CPython's exception pending).
-template <class T, bool (*read_fast)(PyObject *, T &) noexcept,
-          bool (*read_fully)(PyObject *, T &) noexcept>
+// A number: `fast` reads the cheap cases, `fully` any other object out of
+// line (false leaves CPython's exception pending).
+template <class T, bool (*fast)(PyObject *, T &) noexcept, bool (*fully)(PyObject *, T &) noexcept>
 struct ScalarKind {
     using Holder = T;
     static constexpr bool is_list = false;
     static T view(T value) { return value; }
 
-    [[gnu::always_inline]] static Result<T> convert(PyObject *object, Stop * /*stop*/)
+    [[gnu::always_inline]] static bool read_fast(PyObject *object, T &value)
     {
-        T value{};
-        if (read_fast(object, value)) [[likely]] {
-            return value;
-        }
-        return convert_fully(object);
+        return fast(object, value);
     }
 
-private:
-    [[gnu::noinline]] static Result<T> convert_fully(PyObject *object)
+    [[gnu::noinline]] static Result<T> convert(PyObject *object, Stop * /*stop*/)
     {
         T value{};
-        if (!read_fully(object, value)) {
+        if (!fully(object, value)) {
             return unexpected_pending();
         }
         return value;
@@ -67,6 +62,7 @@ struct ListKind {
     using Holder = ListArgument<T>;
     static constexpr bool is_list = true;
     static Items<T> view(const Holder &held) { return held.items(); }
+    static constexpr bool read_fast(PyObject * /*object*/, Holder & /*held*/) { return false; }
 };
 
 // A number list.

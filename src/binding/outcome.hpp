@@ -40,31 +40,37 @@ enum class Stop : std::uint8_t {
     handler_raised,     // a signal handler raised; the interpreter holds it
     conversion_raised,  // converting a list's item raised; the interpreter holds it
     item_out_of_range,  // an unsigned item above 2**63 - 1 in an integer list
+    buffer_changed,     // a handler moved or freed the memory of a buffer being read
 };
 
 // A signal poll, handed in by the binding: it runs the handlers of pending
-// signals (any Python code), and answers false when one raised. A
+// signals (any Python code) and checks that what the computation reads is
+// still there, answering false when a handler raised or it is gone. A
 // computation that gets false stops at once; what it returns is discarded.
 class SignalPoll {
 public:
-    using Handlers = bool (*)() noexcept;  // false: one raised
+    // Runs the handlers and checks `watched`: why to stop, or Stop::none.
+    using Check = Stop (*)(const void *watched) noexcept;
 
     constexpr SignalPoll() noexcept = default;
-    constexpr SignalPoll(Handlers handlers, Stop *stop) noexcept : handlers_(handlers), stop_(stop)
+    constexpr SignalPoll(Check check, const void *watched, Stop *stop) noexcept
+        : check_(check), watched_(watched), stop_(stop)
     {
     }
 
     [[nodiscard]] bool operator()() const noexcept
     {
-        if (handlers_()) [[likely]] {
+        const Stop stop = check_(watched_);
+        if (stop == Stop::none) [[likely]] {
             return true;
         }
-        *stop_ = Stop::handler_raised;
+        *stop_ = stop;
         return false;
     }
 
 private:
-    Handlers handlers_ = nullptr;
+    Check check_ = nullptr;
+    const void *watched_ = nullptr;
     Stop *stop_ = nullptr;
 };
 

@@ -81,6 +81,9 @@ Failure missing_required(SignatureView signature, std::span<PyObject *const> slo
 // message is raised with the same error handler).
 Failure about_keyword(SignatureView signature, std::string_view text, PyObject *name)
 {
+    if (!PyUnicode_Check(name)) {  // a C caller's keyword names: nothing checked them
+        return Failure::to_raise(PyExc_TypeError, texts::keywords_must_be_strings);
+    }
     Owned bytes = infallible(PyUnicode_AsEncodedString(name, "utf-8", "surrogatepass"));
     const std::string_view utf8(PyBytes_AS_STRING(bytes.get()),
                                 static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));

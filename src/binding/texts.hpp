@@ -28,6 +28,7 @@ inline constexpr char between_names[] = ", ";
 inline constexpr char before_last_name[] = ", and ";
 inline constexpr char multiple_values[] = "{} got multiple values for argument '{}'";
 inline constexpr char unexpected_keyword[] = "{} got an unexpected keyword argument '{}'";
+inline constexpr char keywords_must_be_strings[] = "keywords must be strings";
 
 // Conversion.
 inline constexpr char argument_prefix[] = "argument '{}': ";
@@ -37,6 +38,9 @@ inline constexpr char not_a_sequence[] = "'{}' object cannot be converted to 'Se
 inline constexpr char not_an_instance[] = "'{}' object cannot be converted to 'Tesmarmath'";
 inline constexpr char unnamed_type[] = "<failed to extract type name>";
 inline constexpr char int_too_big[] = "int too big to convert";
+inline constexpr char buffer_changed[] = "the buffer's memory changed while it was being read";
+// Completes RecursionError's "maximum recursion depth exceeded".
+inline constexpr char while_converting[] = " while converting an argument";
 
 // Receiver access.
 inline constexpr char already_borrowed[] = "Already borrowed";

@@ -91,9 +91,12 @@ struct MethodCall {
     }
 
     // The receiver is held from before any argument converts (a conversion
-    // may call back into it) until its new number is stored.
+    // may call back into it) until its new number is stored. With
+    // arguments to convert, Python code may drop the caller's reference to
+    // it meanwhile: then the call keeps one of its own.
     [[gnu::always_inline]] static Result<Value> compute(PyObject *self, const Slots<P.count> &slots)
     {
+        const Owned kept = P.count > 0 ? Owned::borrow(self) : Owned();
         Receiver<access> receiver(self);
         if (!receiver) [[unlikely]] {
             return std::unexpected(receiver.refusal(self));

@@ -46,6 +46,35 @@ PyObject *number_vectorcall(PyObject *type, PyObject *const *args, std::size_t n
     return entry<ConstructorCall>(type, args, PyVectorcall_NARGS(nargsf), kwnames);
 }
 
+// A keyword dictionary spread out as a vectorcall's keywords: the values
+// after the positional arguments, the names in a tuple. The dictionary's
+// keys come from the caller, so each is checked to be a str first.
+struct SpreadKeywords {
+    std::vector<PyObject *> values;
+    Owned names;
+};
+
+Result<SpreadKeywords> spread_keywords(PyObject *const *positional, Py_ssize_t nargs,
+                                       PyObject *kwargs)
+{
+    SpreadKeywords spread{{positional, positional + nargs}, {}};
+    spread.names = Owned::steal(PyTuple_New(PyDict_GET_SIZE(kwargs)));
+    if (!spread.names) {
+        return unexpected_pending();  // MemoryError, as in the call itself
+    }
+    Py_ssize_t position = 0;
+    PyObject *name = nullptr;
+    PyObject *value = nullptr;
+    for (Py_ssize_t k = 0; PyDict_Next(kwargs, &position, &name, &value); ++k) {
+        if (!PyUnicode_Check(name)) {
+            return unexpected_raise(PyExc_TypeError, texts::keywords_must_be_strings);
+        }
+        PyTuple_SET_ITEM(spread.names.get(), k, Py_NewRef(name));
+        spread.values.push_back(value);
+    }
+    return spread;
+}
+
 // Tesmarmath.__new__(Tesmarmath, ...): the same call, its keyword
 // dictionary spread out as a vectorcall's keywords.
 PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexcept
@@ -56,25 +85,19 @@ PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexc
     if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
         return entry<ConstructorCall>(self, positional, nargs, nullptr);
     }
-    return guarded([&]() -> Result<Owned> {
-        std::vector<PyObject *> values(positional, positional + nargs);
-        Owned names = Owned::steal(PyTuple_New(PyDict_GET_SIZE(kwargs)));
-        if (!names) {
-            return unexpected_pending();  // MemoryError, as in the call itself
-        }
-        Py_ssize_t position = 0;
-        PyObject *name = nullptr;
-        PyObject *value = nullptr;
-        for (Py_ssize_t k = 0; PyDict_Next(kwargs, &position, &name, &value); ++k) {
-            PyTuple_SET_ITEM(names.get(), k, Py_NewRef(name));
-            values.push_back(value);
-        }
-        Owned made = Owned::steal(entry<ConstructorCall>(self, values.data(), nargs, names.get()));
-        if (!made) {
-            return unexpected_pending();
-        }
-        return made;
-    });
+    Result<SpreadKeywords> spread;
+    try {
+        spread = spread_keywords(positional, nargs, kwargs);
+    }
+    catch (...) {
+        raise_thrown(std::current_exception());
+        return nullptr;
+    }
+    if (!spread) {
+        raise_failure(spread.error());
+        return nullptr;
+    }
+    return entry<ConstructorCall>(self, spread->values.data(), nargs, spread->names.get());
 }
 
 Owned to_str(const std::string &text)
