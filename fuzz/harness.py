@@ -42,6 +42,7 @@ import numpy as np
 from tesmar_math import Tesmarmath
 
 # ---- What the harness takes from the suite (tests/), all in this block. ----
+# registry.SANITIZER_RUN: whether the suite runs against the sanitizer build.
 # registry.EVERY: an entry for every callable the stub declares, with `name`, `method`, `reads`
 # (marked "Read only."), `returns` (the stub's annotation), `sample()` (an argument of each
 # parameter's kind) and `on(receiver)`, the callable; `parameters` below reads its parameters.
@@ -49,7 +50,7 @@ from tesmar_math import Tesmarmath
 # receiver, and call_inner(label, receiver) calls it. registry.outcome(call, *args): a call's
 # result or exception, comparable across calls.
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests"))
-from registry import EMPTY, EVERY, INNER, call_inner, key, outcome  # noqa: E402
+from registry import EMPTY, EVERY, INNER, SANITIZER_RUN, call_inner, key, outcome  # noqa: E402
 from test_fuzz import check_documented  # noqa: E402 - the suite's rule for exceptions
 from test_surface import BORROWED  # noqa: E402 - the refusals' messages, by "only reads"
 
@@ -587,7 +588,7 @@ class Maker:
             return self.numpy_scalar(self.integer() if integral else self.real())
         if how == 7:
             return self.chance(2)
-        if how == 14:
+        if how == 14 and self.chance(4):  # slow: tens of milliseconds deep
             return self.reentrant()
         return self.integer() if integral or how == 8 else self.real()
 
@@ -863,6 +864,8 @@ def run(data):
     target = maker.by_name(TARGET_RING, TARGETS)
     call.partial, watched, arguments = prepare(maker, call, target)
     limit = maker.pick(RECURSION_LIMITS) if call.deep else None
+    if SANITIZER_RUN and not FUZZING:
+        limit = None  # the suite's sanitizer build (-O0) needs more stack than 8 MiB above it
     call.handler = maker.handler()
     delay = maker.pick(DELAYS) if maker.chance(4) else 0
     # The partial lets its references go at the end, or when an act releases it.
@@ -904,7 +907,12 @@ def run(data):
         check_reads_like_its_items(target, stored, watched[:arguments])
 
 
+FUZZING = False  # under libFuzzer, not replayed by the suite
+
+
 def main():
+    global FUZZING  # noqa: PLW0603
+    FUZZING = True
     atheris.Setup(sys.argv, one_input)
     atheris.Fuzz()
 
