@@ -24,6 +24,7 @@ ordinary build.
 import array
 import bisect
 import ctypes
+import ctypes.util
 import functools
 import operator
 import reprlib
@@ -180,6 +181,8 @@ class Timer:
 
     def __init__(self):
         libc = ctypes.CDLL(None, use_errno=True)
+        if not hasattr(libc, "timer_create"):  # glibc before 2.34 keeps it in librt
+            libc = ctypes.CDLL(ctypes.util.find_library("rt"), use_errno=True)
         self.set_time = libc.timer_settime
         self.set_time.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p]
         self.id = ctypes.c_void_p()
@@ -853,7 +856,8 @@ def prepare(maker, call, target):
 def lent(partial, objects):
     """How many references `partial` holds to each of `objects` (none that count, to an
     immortal object: True, a small int)."""
-    held = [getattr(partial.func, "__self__", None), *partial.args, *partial.keywords.values()]
+    held = [getattr(partial.func, "__self__", None), *partial.args]
+    held += [one for name_and_value in partial.keywords.items() for one in name_and_value]
     return [sum(one is o for one in held) * (sys.getrefcount(o) < IMMORTAL) for o in objects]
 
 
