@@ -423,6 +423,7 @@ class Call:
         self.dropping = False  # the partial alone holds some of the call's objects
         self.resized = False  # hostile code resized or released a buffer
         self.deep = False  # a Reentrant number is among the arguments
+        self.long = False  # a sequence long enough for the module to poll for signals
         self.panics = []  # the texts of the PanicExceptions hostile code raised
         self.pending = []  # acts that ran with an exception pending
 
@@ -612,6 +613,7 @@ class Maker:
             self.integer() if integral or self.chance(2) else self.real(),
             self.pick(LONG),
         )
+        self.call.long = True
         how = self.below(3)
         if how == 2:  # real types: a complex item's warning would cost more than the item
             items = self.numpy_scalar(item, types=13).repeat(length)
@@ -871,7 +873,7 @@ def run(data):
     if SANITIZER_RUN and not FUZZING:
         limit = None  # the suite's sanitizer build (-O0) needs more stack than 8 MiB above it
     call.handler = maker.handler()
-    delay = maker.pick(DELAYS) if maker.chance(4) else 0
+    delay = maker.pick(DELAYS) if maker.chance(2 if call.long else 8) else 0
     # The partial lets its references go at the end, or when an act releases it.
     held = lent(call.partial, watched)
     counts = [sys.getrefcount(o) for o in watched]
