@@ -26,6 +26,7 @@ import bisect
 import ctypes
 import ctypes.util
 import functools
+import gc
 import operator
 import reprlib
 import signal
@@ -823,6 +824,7 @@ def one_input(data):
         finally:
             TIMER.start(0)
             signal.signal(SIGNAL, signal.SIG_IGN)
+            gc.enable()
             sys.setrecursionlimit(limit)
 
 
@@ -876,6 +878,7 @@ def run(data):
     delay = maker.pick(DELAYS) if maker.chance(2 if call.long else 8) else 0
     # The partial lets its references go at the end, or when an act releases it.
     held = lent(call.partial, watched)
+    gc.disable()  # the collector, freeing an earlier call's cycles, would change counts
     counts = [sys.getrefcount(o) for o in watched]
     if limit is not None:
         sys.setrecursionlimit(limit)
@@ -902,7 +905,10 @@ def run(data):
         assert key(call.receiver.mult_of([]).get_number()) == key(call.receiver.get_number())
     call.release()
     after = [sys.getrefcount(o) for o in watched]
-    call.lists.clear()
+    gc.enable()
+    call.lists.clear()  # no cycle through the call is left behind
+    call.buffers.clear()
+    call.handler = None
     changed = [i for i, (n, m) in enumerate(zip(counts, after, strict=True)) if n - held[i] != m]
     if call.changed_lists:  # the items an act removed took their references along
         changed = [i for i in changed if i < arguments and watched[i] is not call.receiver]
