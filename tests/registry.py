@@ -8,6 +8,7 @@ import inspect
 import itertools
 import math
 import mmap
+import re
 import struct
 import sys
 from dataclasses import dataclass
@@ -379,57 +380,68 @@ def text_forms():
     return [text(Tesmarmath(x)) for text in (repr, str) for x in numbers]
 
 
-# The operations' own failures and their longest paths, and the constructor reached through
-# __new__, by owner; a method on a fresh instance.
+# The operations' own failures by callable, each message that its docstring quotes (the suite
+# checks that every one is here), and the longest paths; then other paths worth sweeping.
 OPERATION_ERRORS = {
+    "div_of()": [lambda: tm.div_of([1.0, -0.0])],
+    "Tesmarmath.div_of()": [lambda: Tesmarmath(1.0).div_of([0.0])],
+    "int_div_of()": [lambda: tm.int_div_of([1, 0]), lambda: tm.int_div_of([-(2**63), -1])],
+    "Tesmarmath.int_div_of()": [
+        lambda: Tesmarmath(1.0).int_div_of([0]),
+        lambda: Tesmarmath(-1e300).int_div_of([-1]),
+    ],
+    "square_root()": [lambda: tm.square_root(-1.0)],
+    "Tesmarmath.square_root()": [lambda: Tesmarmath(-1.0).square_root()],
+    "factorial()": [lambda: tm.factorial(-1), lambda: tm.factorial(21)],
+    "Tesmarmath.factorial()": [
+        lambda: Tesmarmath(-1.0).factorial(),
+        lambda: Tesmarmath(34.0).factorial(),
+    ],
+    "tetration()": [
+        lambda: tm.tetration(2.0, -1),
+        lambda: tm.tetration(2.0, 5),
+        lambda: tm.tetration(0.5, 2**63 - 1),
+    ],
+    "Tesmarmath.tetration()": [
+        lambda: Tesmarmath(2.0).tetration(-1),
+        lambda: Tesmarmath(2.0).tetration(5),
+        lambda: Tesmarmath(0.01).tetration(2**62),
+    ],
+    "gcd_with_int()": [lambda: tm.gcd_with_int([])],
+    "gcd_with_float()": [lambda: tm.gcd_with_float(())],
+    "Tesmarmath.gcd_with_int()": [lambda: Tesmarmath(1.0).gcd_with_int([])],
+    "Tesmarmath.gcd_with_float()": [lambda: Tesmarmath(1.0).gcd_with_float([])],
+    "tan()": [lambda: tm.tan(math.pi / 2), lambda: tm.tan(1.0, 0)],
+    "Tesmarmath.tan()": [lambda: Tesmarmath(math.pi / 2).tan()],
+    "cos()": [lambda: tm.cos(math.nan, 2**64 - 1)],
+    "Tesmarmath.sin()": [lambda: Tesmarmath(3e19).sin(2**64 - 1)],
+}
+OTHER_PATHS = {
     "construction by __new__": [
         lambda: Tesmarmath.__new__(Tesmarmath, 2.5),
         lambda: Tesmarmath.__new__(Tesmarmath, number=2.5),
         lambda: Tesmarmath.__new__(Tesmarmath, 2.5, number=1.0),
     ],
     "text form": [text_forms],
-    "division": [
-        lambda: tm.div_of([1.0, -0.0]),
-        lambda: Tesmarmath(1.0).div_of([0.0]),
-        lambda: tm.int_div_of([1, 0]),
-        lambda: Tesmarmath(1.0).int_div_of([0]),
-        lambda: tm.int_div_of([-(2**63), -1]),
-        lambda: Tesmarmath(-1e300).int_div_of([-1]),
-    ],
-    "roots and factorials": [
-        lambda: tm.square_root(-1.0),
-        lambda: Tesmarmath(-1.0).square_root(),
-        lambda: tm.factorial(-1),
-        lambda: tm.factorial(21),
-        lambda: Tesmarmath(-1.0).factorial(),
-        lambda: Tesmarmath(34.0).factorial(),
-    ],
-    "towers": [
-        lambda: tm.tetration(2.0, -1),
-        lambda: tm.tetration(2.0, 5),
-        lambda: Tesmarmath(2.0).tetration(-1),
-        lambda: Tesmarmath(2.0).tetration(5),
-        lambda: tm.tetration(0.5, 2**63 - 1),
-        lambda: Tesmarmath(0.01).tetration(2**62),
-    ],
-    "gcd": [
-        lambda: tm.gcd_with_int([]),
-        lambda: tm.gcd_with_float(()),
-        lambda: Tesmarmath(1.0).gcd_with_int([]),
-        lambda: Tesmarmath(1.0).gcd_with_float([]),
-    ],
-    "series": [
-        lambda: tm.tan(math.pi / 2),
-        lambda: tm.tan(1.0, 0),
-        lambda: Tesmarmath(math.pi / 2).tan(),
-        lambda: tm.cos(math.nan, 2**64 - 1),
-        lambda: Tesmarmath(3e19).sin(2**64 - 1),
-    ],
 }
+
+
+# The (exception type's name, message) pairs that a docstring quotes after "Raises ValueError" or
+# "Raises ZeroDivisionError", up to the end of that sentence.
+def documented_errors(doc):
+    found = set()
+    for kind, rest in re.findall(r"Raises (ValueError|ZeroDivisionError) (.*?)(?=Raises |$)", doc):
+        for between, quoted in re.findall(r'([^"]*)"([^"]*)"', rest):
+            if "." in between:
+                break
+            found.add((kind, quoted))
+    return found
+
+
 # Every path of every callable, by its owner: what the leak sweep and allocation failure run.
 PATHS = {repr(e): list(paths(e)) for e in EVERY} | {"re-entry": list(held_paths())}
-for owner, calls in OPERATION_ERRORS.items():
-    PATHS[owner] = [(f"{owner} {i}", call, ()) for i, call in enumerate(calls)]
+for owner, calls in (OPERATION_ERRORS | OTHER_PATHS).items():
+    PATHS[f"{owner} errors"] = [(f"{owner} {i}", call, ()) for i, call in enumerate(calls)]
 
 
 # A call's result type and value (a float by its bits, an instance by its number's), or its

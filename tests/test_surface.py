@@ -19,7 +19,20 @@ from functools import partial
 import pytest
 import registry
 import tesmar_math as tm
-from registry import EMPTY, EVERY, FUNCTIONS, INNER, METHODS, STUB, Index, Real, key, outcome
+from registry import (
+    EMPTY,
+    EVERY,
+    FUNCTIONS,
+    INNER,
+    METHODS,
+    OPERATION_ERRORS,
+    STUB,
+    Index,
+    Real,
+    documented_errors,
+    key,
+    outcome,
+)
 from tesmar_math import Tesmarmath
 
 CONSTANTS = {"number_pi": 0x400921FB54442D18, "number_e": 0x4005BF0A8B145769}
@@ -64,6 +77,16 @@ def test_signature_matches_the_stub(entry):
     assert runtime.__doc__ is None and runtime.__qualname__ == repr(entry).removesuffix("()")
     owner = (runtime.__objclass__,) if entry.method else (runtime.__module__, runtime.__self__)
     assert owner == ((Tesmarmath,) if entry.method else ("tesmar_math", tm))
+
+
+# The leak and allocation-failure sweeps reach every error an operation documents.
+@pytest.mark.parametrize("entry", EVERY, ids=repr)
+def test_every_documented_operation_error_has_a_path_to_sweep(entry):
+    calls = OPERATION_ERRORS.get(repr(entry), [])
+    ended = [outcome(call) for call in calls]
+    raised = {(kind.__name__, *args) for kind, args in ended if issubclass(kind, Exception)}
+    missing = sorted(documented_errors(entry.doc) - raised)
+    assert not missing, f"{entry}: add a call raising each of {missing} to OPERATION_ERRORS"
 
 
 def test_the_class_names_itself_a_builtin():

@@ -38,7 +38,6 @@ def test_a_conversion_dropping_the_callers_references_changes_no_result(entry, a
     assert outcome(call) == usual
 
 
-@pytest.mark.no_sanitizer  # the sanitizer's larger frames need a larger stack
 @pytest.mark.parametrize("limit", [3000, 10_000, 100_000])
 @pytest.mark.parametrize("route", DEEP)
 def test_deep_reentry_raises_recursion_error(route, limit):

@@ -157,21 +157,21 @@ Failure stop_failure(Stop stop, std::string_view list_name)
         case Stop::none:
             break;
     }
-    fail(texts::stopped_without_reason);
+    panic(texts::stopped_without_reason);
 }
 
-void fail(std::string_view text, std::source_location where)
+void panic(std::string_view text, std::source_location where)
 {
     report(text, where);
-    throw InternalFailure(std::string(text));
+    throw Panic(std::string(text));
 }
 
-void fail_api_call(std::source_location where)
+void panic_api_call(std::source_location where)
 {
     if (PyErr_Occurred() != nullptr) {
         PyErr_Print();
     }
-    fail(texts::api_call_failed, where);
+    panic(texts::api_call_failed, where);
 }
 
 PyObject *panic_exception_type()
@@ -180,7 +180,7 @@ PyObject *panic_exception_type()
         panic_type = PyErr_NewExceptionWithDoc(texts::panic_name, texts::panic_doc,
                                                PyExc_BaseException, nullptr);
         if (panic_type == nullptr) {
-            fail_api_call();
+            panic_api_call();
         }
     }
     return panic_type;
@@ -195,7 +195,7 @@ void raise_thrown(std::exception_ptr thrown) noexcept
         catch (const std::bad_alloc &) {
             PyErr_NoMemory();  // as in Python itself: a list too long to hold, say
         }
-        catch (const InternalFailure &reported) {
+        catch (const Panic &reported) {
             raise_panic(reported.what());
         }
         catch (const std::exception &unexpected) {

@@ -71,7 +71,7 @@ using Result = std::expected<T, Failure>;
 void raise_failure(Failure failure) noexcept;
 
 // A conversion's TypeError, raised or pending, becomes "argument 'name':
-// ..." with the original as its cause; anything else passes unchanged.
+// ..." keeping the original's cause; anything else passes unchanged.
 [[nodiscard]] Failure name_argument(Failure failure, std::string_view name);
 
 // An exception of `type` with `message` whose cause is the one pending now.
@@ -83,9 +83,9 @@ void raise_failure(Failure failure) noexcept;
 [[nodiscard]] Failure stop_failure(Stop stop, std::string_view list_name);
 
 // An internal failure: the module's own fault, surfaced as PanicException.
-class InternalFailure : public std::exception {
+class Panic : public std::exception {
 public:
-    explicit InternalFailure(std::string text) : text_(std::move(text)) {}
+    explicit Panic(std::string text) : text_(std::move(text)) {}
     [[nodiscard]] const char *what() const noexcept override { return text_.c_str(); }
 
 private:
@@ -93,18 +93,18 @@ private:
 };
 
 // Reports the failure on standard error and throws it.
-[[noreturn]] void fail(std::string_view text,
-                       std::source_location where = std::source_location::current());
+[[noreturn]] void panic(std::string_view text,
+                        std::source_location where = std::source_location::current());
 // A CPython call that must not fail did: print and clear its exception, then
 // fail with "Python API call failed".
-[[noreturn]] void fail_api_call(std::source_location where = std::source_location::current());
+[[noreturn]] void panic_api_call(std::source_location where = std::source_location::current());
 
 // Takes the new reference of a C API call that cannot be allowed to fail.
 [[nodiscard]] inline Owned infallible(PyObject *result,
                                       std::source_location where = std::source_location::current())
 {
     if (result == nullptr) [[unlikely]] {
-        fail_api_call(where);
+        panic_api_call(where);
     }
     return Owned::steal(result);
 }

@@ -40,14 +40,14 @@ template <class Call>
 
 // The parameter and result types of a computation.
 template <class T>
-struct ComputationTypes;
+struct ComputationSignature;
 template <class R, class... A>
-struct ComputationTypes<R (*)(A...) noexcept> {
-    using Result = R;
-    using Args = std::tuple<A...>;
+struct ComputationSignature<R (*)(A...) noexcept> {
+    using Returns = R;
+    using Parameters = std::tuple<A...>;
 };
 template <class R, class... A>
-struct ComputationTypes<R (*)(A...)> : ComputationTypes<R (*)(A...) noexcept> {};
+struct ComputationSignature<R (*)(A...)> : ComputationSignature<R (*)(A...) noexcept> {};
 
 template <class T>
 struct IsOutcome : std::false_type {};
@@ -146,7 +146,7 @@ consteval Refusal parameter_refusal()
 
 // What the binding refuses of a signature and the types of the values bound
 // to it, the bound values' types in `Bound`.
-template <auto P, class Bound, class Result>
+template <auto P, class Bound, class Returns>
 consteval Refusal refusal_of()
 {
     for (std::size_t i = 0; i < P.count; ++i) {
@@ -169,7 +169,7 @@ consteval Refusal refusal_of()
                                 refusal == Refusal::none) &&
                                ...));
         }(std::make_index_sequence<P.count>{});
-        if (refusal == Refusal::none && !HasResultKind<typename Unwrapped<Result>::type>) {
+        if (refusal == Refusal::none && !HasResultKind<typename Unwrapped<Returns>::type>) {
             return Refusal::the_result_type_has_no_result_kind;
         }
         return refusal;
@@ -351,15 +351,14 @@ struct ArgumentsFor<P, std::tuple<A...>> {
 //   run(self, slots)           the call after binding: receiver, conversion,
 //                              computation, write-back and result object.
 
-// The call's binding failed: bound again, out of line, for the message.
+// The call's binding failed: its TypeError, out of line.
 template <auto P>
-[[gnu::cold, gnu::noinline]] PyObject *refuse(PyObject *const *args, Py_ssize_t nargs,
-                                              PyObject *kwnames) noexcept
+[[gnu::cold, gnu::noinline]] PyObject *raise_binding_fault(Binding binding, Py_ssize_t nargs,
+                                                           PyObject *kwnames,
+                                                           const Slots<P.count> &slots) noexcept
 {
     static constexpr SignatureView view{P};
-    Slots<P.count> slots;
-    const Binding binding = bind<P>(args, nargs, kwnames, slots);
-    return refuse_binding(view, binding, nargs, kwnames, slots);
+    return raise_binding_error(view, binding, nargs, kwnames, slots);
 }
 
 // One call: bind, then run; any failure raised, null returned.
@@ -368,9 +367,9 @@ template <class Call>
                                              Py_ssize_t nargs, PyObject *kwnames) noexcept
 {
     Slots<Call::signature.count> slots;
-    if (bind<Call::signature>(args, nargs, kwnames, slots).fault != Binding::Fault::none)
-        [[unlikely]] {
-        return refuse<Call::signature>(args, nargs, kwnames);
+    if (const Binding binding = bind<Call::signature>(args, nargs, kwnames, slots);
+        binding.fault != Binding::Fault::none) [[unlikely]] {
+        return raise_binding_fault<Call::signature>(binding, nargs, kwnames, slots);
     }
     return guarded([&]() -> Result<Owned> { return Call::run(self, slots); });
 }
@@ -432,16 +431,16 @@ template <auto Op, auto P>
 struct FunctionCall {
     static_assert(P.surface == Surface::function);
     static constexpr auto signature = P;
-    using Taken = WithoutPoll<typename ComputationTypes<decltype(Op)>::Args>;
-    using Args = typename ArgumentsFor<P, typename Taken::type>::type;
-    using Value = typename Unwrapped<typename ComputationTypes<decltype(Op)>::Result>::type;
+    using Taken = WithoutPoll<typename ComputationSignature<decltype(Op)>::Parameters>;
+    using Bound = typename ArgumentsFor<P, typename Taken::type>::type;
+    using Value = typename Unwrapped<typename ComputationSignature<decltype(Op)>::Returns>::type;
 
     [[gnu::always_inline]] static Result<Owned> run(PyObject * /*module*/,
                                                     const Slots<P.count> &slots)
     {
         // A lambda, not the pointer Op: the call is then a direct one, which
         // link-time optimisation inlines.
-        const auto value = Args::template evaluate<Taken::polls>(
+        const auto value = Bound::template evaluate<Taken::polls>(
             [](auto... value_) { return Op(value_...); }, slots);
         if (!value) [[unlikely]] {
             return std::unexpected(value.error());

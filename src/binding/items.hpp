@@ -6,9 +6,9 @@
 //   the binding fills from a sequence, and the memory of a buffer
 //   (array.array, memoryview, bytes, bytearray, a numpy array);
 // - an exact list or tuple, read by index as it stands when each item is
-//   read: exact floats where they lie, in one pass, any other item through
-//   the binding's conversion (which may run Python code that changes the
-//   list).
+//   read: exact floats and small exact ints where they lie, any other item
+//   through the binding's conversion (which may run Python code that
+//   changes the list).
 // Every item is read once. A read that fails stops the walk and is kept in
 // the call's Stop for the binding to raise: the computation never sees it.
 #pragma once

@@ -109,8 +109,8 @@ std::string text_signature(SignatureView signature)
     return text + ")\n--\n\n";
 }
 
-PyObject *refuse_binding(const SignatureView &signature, Binding binding, Py_ssize_t nargs,
-                         PyObject *kwnames, std::span<PyObject *const> slots) noexcept
+PyObject *raise_binding_error(const SignatureView &signature, Binding binding, Py_ssize_t nargs,
+                              PyObject *kwnames, std::span<PyObject *const> slots) noexcept
 {
     try {
         switch (binding.fault) {
@@ -129,7 +129,7 @@ PyObject *refuse_binding(const SignatureView &signature, Binding binding, Py_ssi
                 raise_failure(missing_required(signature, slots));
                 break;
             case Binding::Fault::none:
-                fail(texts::unbound_without_fault);
+                panic(texts::unbound_without_fault);
         }
     }
     catch (...) {

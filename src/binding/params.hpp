@@ -289,8 +289,8 @@ template <auto P>
 
 // Raises the TypeError for a binding's fault, worded as CPython words its
 // own, and returns null for the entry to return.
-[[gnu::cold]] PyObject *refuse_binding(const SignatureView &signature, Binding binding,
-                                       Py_ssize_t nargs, PyObject *kwnames,
-                                       std::span<PyObject *const> slots) noexcept;
+[[gnu::cold]] PyObject *raise_binding_error(const SignatureView &signature, Binding binding,
+                                            Py_ssize_t nargs, PyObject *kwnames,
+                                            std::span<PyObject *const> slots) noexcept;
 
 }  // namespace tesmar

@@ -66,7 +66,8 @@ inline constexpr char stopped_without_reason[] = "a computation stopped for no r
 // The module and the class.
 inline constexpr char module_name[] = "tesmar_math";
 inline constexpr char module_doc[] = "";
-inline constexpr char class_name[] = "builtins.Tesmarmath";
+inline constexpr char class_name[] = "Tesmarmath";
+inline constexpr char type_name[] = "builtins.Tesmarmath";  // the class's module and name
 inline constexpr char repr_format[] = "Tesmarmath({})";
 inline constexpr char class_init_failed[] = "An error occurred while initializing class Tesmarmath";
 inline constexpr char sub_interpreters_refused[] =

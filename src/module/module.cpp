@@ -248,7 +248,7 @@ Result<void> add(PyObject *module, PyObject *name, PyObject *value)
     }
     if (PyList_Append(all.get(), name) < 0) {
         PyErr_Print();
-        fail(texts::append_to_all_failed);
+        panic(texts::append_to_all_failed);
     }
     if (PyObject_SetAttr(module, name, value) < 0) {
         return unexpected_pending();
@@ -293,7 +293,7 @@ Result<void> module_body(PyObject *module)
     if (type == nullptr) {
         return std::unexpected(raised_from_pending(PyExc_RuntimeError, texts::class_init_failed));
     }
-    if (auto added = add(module, "Tesmarmath", reinterpret_cast<PyObject *>(type)); !added) {
+    if (auto added = add(module, texts::class_name, reinterpret_cast<PyObject *>(type)); !added) {
         return added;
     }
     for (PyMethodDef *def = function_table.data(); def->ml_name != nullptr; ++def) {

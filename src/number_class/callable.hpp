@@ -89,27 +89,27 @@ struct Serving {
             return declared.method.computation;
         }
     }
-    using Types = ComputationTypes<std::remove_const_t<decltype(computation())>>;
-    using Value = typename Unwrapped<typename Types::Result>::type;
+    using Types = ComputationSignature<std::remove_const_t<decltype(computation())>>;
+    using Value = typename Unwrapped<typename Types::Returns>::type;
 
     static consteval Refusal refusal()
     {
         if constexpr (S == Surface::function) {
-            return refusal_of<signature, typename WithoutPoll<typename Types::Args>::type,
-                              typename Types::Result>();
+            return refusal_of<signature, typename WithoutPoll<typename Types::Parameters>::type,
+                              typename Types::Returns>();
         }
         else {
             constexpr Refusal of_method =
-                method_refusal<typename Types::Args, Value, declared.method.takes,
+                method_refusal<typename Types::Parameters, Value, declared.method.takes,
                                declared.method.write_back>();
             if constexpr (of_method != Refusal::none) {
                 return of_method;
             }
             else {
                 using Bound =
-                    typename BoundTypes<typename Types::Args, declared.method.takes>::type;
+                    typename BoundTypes<typename Types::Parameters, declared.method.takes>::type;
                 return refusal_of<signature, typename WithoutPoll<Bound>::type,
-                                  typename Types::Result>();
+                                  typename Types::Returns>();
             }
         }
     }

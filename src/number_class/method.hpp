@@ -66,10 +66,10 @@ template <auto Op, auto P, Takes T, WriteBack W>
 struct MethodCall {
     static_assert(P.surface == Surface::method);
     static constexpr auto signature = P;
-    using Types = ComputationTypes<decltype(Op)>;
-    using Taken = WithoutPoll<typename BoundTypes<typename Types::Args, T>::type>;
-    using Args = typename ArgumentsFor<P, typename Taken::type>::type;
-    using Value = typename Unwrapped<typename Types::Result>::type;
+    using Types = ComputationSignature<decltype(Op)>;
+    using Taken = WithoutPoll<typename BoundTypes<typename Types::Parameters, T>::type>;
+    using Bound = typename ArgumentsFor<P, typename Taken::type>::type;
+    using Value = typename Unwrapped<typename Types::Returns>::type;
     // A method that stores nothing only reads: others may read alongside.
     // Without parameters it runs no Python code (nothing converts).
     static constexpr Access access = W != WriteBack::none ? Access::exclusive
@@ -99,9 +99,9 @@ struct MethodCall {
         const Owned kept = P.count > 0 ? Owned::borrow(self) : Owned();
         Receiver<access> receiver(self);
         if (!receiver) [[unlikely]] {
-            return std::unexpected(receiver.refusal(self));
+            return std::unexpected(receiver.failure());
         }
-        auto value = Args::template evaluate<Taken::polls>(with_stored(receiver), slots);
+        auto value = Bound::template evaluate<Taken::polls>(with_stored(receiver), slots);
         if constexpr (W != WriteBack::none) {
             if (value) [[likely]] {
                 receiver.set_number(static_cast<double>(*value));

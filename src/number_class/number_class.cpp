@@ -16,17 +16,17 @@ constexpr std::array<Parameter, 1> constructor_parameters{Parameter("number")};
 constexpr auto new_signature =
     signature_of<Surface::method, "__new__", 1, constructor_parameters>();
 constexpr auto class_signature =
-    signature_of<Surface::function, "Tesmarmath", 1, constructor_parameters>();
+    signature_of<Surface::function, texts::class_name, 1, constructor_parameters>();
 
 // The constructor as a Call of the frame: a new instance of the class
 // (`type`, the receiver of the call) holding the converted number.
 struct ConstructorCall {
     static constexpr auto signature = new_signature;
-    using Args = Arguments<new_signature, double>;
+    using Bound = Arguments<new_signature, double>;
 
     [[gnu::always_inline]] static Result<Owned> run(PyObject *type, const Slots<1> &slots)
     {
-        auto values = Args::convert(slots, nullptr);
+        auto values = Bound::convert(slots, nullptr);
         if (!values) [[unlikely]] {
             return std::unexpected(values.error());
         }
@@ -111,7 +111,7 @@ PyObject *number_repr(PyObject *self) noexcept
     return guarded([&]() -> Result<Owned> {
         const Receiver<Access::shared> receiver(self);
         if (!receiver) {
-            return std::unexpected(receiver.refusal(self));
+            return std::unexpected(receiver.failure());
         }
         return to_str(fill(texts::repr_format, text_form(receiver.number())));
     });
@@ -122,7 +122,7 @@ PyObject *number_str(PyObject *self) noexcept
     return guarded([&]() -> Result<Owned> {
         const Receiver<Access::shared> receiver(self);
         if (!receiver) {
-            return std::unexpected(receiver.refusal(self));
+            return std::unexpected(receiver.failure());
         }
         return to_str(text_form(receiver.number()));
     });
@@ -152,7 +152,7 @@ PyTypeObject *create_number_type(PyMethodDef *methods) noexcept
         PyType_Slot{0, nullptr},
     };
     PyType_Spec type_spec = {
-        texts::class_name, sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
+        texts::type_name, sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
     };
     number_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&type_spec));
     if (number_type != nullptr) {

@@ -76,6 +76,7 @@ public:
         // run; this check holds for any caller that reaches an entry itself.
         if (!Py_IS_TYPE(self, number_type) && PyType_IsSubtype(Py_TYPE(self), number_type) == 0)
             [[unlikely]] {
+            foreign_ = self;
             return;
         }
         auto *object = reinterpret_cast<NumberObject *>(self);
@@ -110,13 +111,12 @@ public:
         }
     }
 
-    // Whether the access was taken; if not, why (the receiver `self` it
-    // was refused).
+    // Whether the access was taken; if not, the failure that says why.
     explicit operator bool() const noexcept { return object_ != nullptr; }
-    [[nodiscard, gnu::cold]] static Failure refusal(PyObject *self)
+    [[nodiscard, gnu::cold]] Failure failure() const
     {
-        if (!Py_IS_TYPE(self, number_type) && PyType_IsSubtype(Py_TYPE(self), number_type) == 0) {
-            return foreign_receiver(self);
+        if (foreign_ != nullptr) {
+            return foreign_receiver(foreign_);
         }
         if constexpr (A != Access::exclusive) {
             return Failure::to_raise(PyExc_RuntimeError, texts::already_mutably_borrowed);
@@ -135,6 +135,7 @@ public:
 
 private:
     NumberObject *object_ = nullptr;
+    PyObject *foreign_ = nullptr;  // a receiver of another type, refused
 };
 
 }  // namespace tesmar

@@ -13,6 +13,14 @@
 namespace tesmar {
 namespace {
 
+// The text form of the special values: callers match on these, so they
+// never change.
+constexpr const char *nan_text = "NaN";
+constexpr const char *infinity_text = "inf";
+constexpr const char *negative_infinity_text = "-inf";
+constexpr const char *zero_text = "0";
+constexpr const char *negative_zero_text = "-0";
+
 bool round_trips(const Decimal &d, double x)
 {
     std::string s = d.digits;
@@ -67,14 +75,14 @@ void prefer_greater_on_tie(Decimal &d, double x)
 std::string text_form(double x)
 {
     if (std::isnan(x)) {
-        return "NaN";
+        return nan_text;
     }
     const bool negative = std::signbit(x);
     if (std::isinf(x)) {
-        return negative ? "-inf" : "inf";
+        return negative ? negative_infinity_text : infinity_text;
     }
     if (x == 0.0) {
-        return negative ? "-0" : "0";
+        return negative ? negative_zero_text : zero_text;
     }
 
     const double a = std::fabs(x);
