@@ -13,6 +13,18 @@
 //   only generic code (floor: 3 instructions a call instead of about 30).
 // Every unit carries the names because link-time optimisation moves calls
 // between units.
+//
+// CMake's link-time optimisation for clang is ThinLTO, which compiles each
+// unit's module assembly apart, and links on both processors. Full LTO
+// (-flto) would not link for aarch64: merging the units, LLVM appends
+// `.lto_discard exp2, exp2@GLIBC_2.17, ...` for the names that every unit
+// but the first repeats, and AArch64's assembly parser, unlike x86's, takes
+// no '@' in that directive's names ("unexpected token"). A declaration with
+// an assembly label, `extern "C" double pow(double, double) noexcept
+// __asm__("pow@GLIBC_2.17");` before any header, links under both (the
+// object then refers to `pow@GLIBC_2.17` directly), but LLVM then no longer
+// knows the function as the library's: floor, ceil, trunc and round would be
+// calls instead of one instruction each.
 #if defined(__x86_64__)
 #define TESMAR_LIBM(name) __asm__(".symver " #name ", " #name "@GLIBC_2.2.5")
 #elif defined(__aarch64__)
