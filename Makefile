@@ -141,8 +141,9 @@ ZIG_BUILD = -Ccmake.define.CMAKE_TOOLCHAIN_FILE=cmake/zig-toolchain.cmake \
 ZIG_AARCH64 = -Ccmake.define.TESMAR_ZIG_ARCH=aarch64 -Cwheel.tags=cp313-cp313-linux_aarch64 \
     -Ccmake.define.TESMAR_TARGET_ROOT=$(abspath $(AARCH64))/root
 CHECK_WHEEL = PATH="$(abspath $(BIN)):$$PATH" PYTHON=$(abspath $(PY)) tools/check-wheel
+# numpy's aarch64 wheels after 2.2 are manylinux_2_28 (Debian 13's glibc is 2.41).
 AARCH64_PIP = $(PY) -m pip install --quiet --only-binary=:all: --platform manylinux2014_aarch64 \
-    --python-version 3.13 --implementation cp
+    --platform manylinux_2_28_aarch64 --python-version 3.13 --implementation cp
 # Under emulation the suite runs about ten times slower (CONTRIBUTING.md gives the figures):
 # `make test` runs every family's oracle tests, the binding and the text form, arrays, paths
 # and the digest there; `make release-check-aarch64 AARCH64_TESTS=tests` runs the whole suite.
@@ -156,7 +157,7 @@ AARCH64_DESELECT := tests/test_arrays.py::test_a_list_too_long_to_hold_is_memory
 $(AARCH64)/ready: tools/aarch64-python
 	tools/aarch64-python $(AARCH64)
 
-$(AARCH64)/site/.ready: requirements-test.txt $(AARCH64)/ready $(VENV)/.ready
+$(AARCH64)/site/.ready: requirements-test.txt Makefile $(AARCH64)/ready $(VENV)/.ready
 	rm -rf $(AARCH64)/site
 	grep -v '^atheris' requirements-test.txt > $(AARCH64)/requirements-test.txt
 	$(AARCH64_PIP) --target $(AARCH64)/site -r $(AARCH64)/requirements-test.txt
