@@ -146,7 +146,7 @@ CHECK_WHEEL = PATH="$(abspath $(BIN)):$$PATH" PYTHON=$(abspath $(PY)) tools/chec
 # numpy's aarch64 wheels after 2.2 are manylinux_2_28 (Debian 13's glibc is 2.41).
 AARCH64_PIP = $(PY) -m pip install --quiet --only-binary=:all: --platform manylinux2014_aarch64 \
     --platform manylinux_2_28_aarch64 --python-version 3.13 --implementation cp
-# Under emulation the suite runs about ten times slower (CONTRIBUTING.md gives the figures):
+# Under emulation the suite runs many times slower (CONTRIBUTING.md gives the figures):
 # `make test` runs all of it there but the hostile calls of tests/test_fuzz.py (a third of the
 # time; the corpus replay skips without atheris anyway); `make release-check-aarch64
 # AARCH64_TESTS=tests` runs them too. QEMU ignores a process's address-space limit, so a list
