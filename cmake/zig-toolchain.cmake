@@ -1,6 +1,12 @@
-# The release build: zig's clang with its libc++, code for x86_64 Linux that
-# needs no glibc newer than 2.17 (manylinux2014). zig links its C++ runtime
-# into the module statically.
+# The release build: zig's clang with its libc++, code for 64-bit Linux that
+# needs no glibc newer than 2.17 (manylinux2014), for x86_64 or, with
+# TESMAR_ZIG_ARCH=aarch64, cross-compiled for 64-bit ARM. zig links its C++
+# runtime into the module statically.
+#
+# A cross build reads the target interpreter's headers from
+# TESMAR_TARGET_ROOT, a file system of that processor with CPython 3.13's
+# development headers (tools/aarch64-python unpacks Debian's), and names the
+# module by that interpreter's SOABI.
 #
 # zig comes from the ziglang package of the interpreter TESMAR_ZIG_PYTHON
 # (`make release-check` passes the development one), or else of the one the
@@ -12,7 +18,10 @@
 # (minutes); zig keeps it in the user's cache folder. zig-libc-math.hpp says
 # why every unit includes it.
 
-set(zig_target x86_64-linux-gnu.2.17)
+if(NOT TESMAR_ZIG_ARCH)
+  set(TESMAR_ZIG_ARCH x86_64)
+endif()
+set(zig_target ${TESMAR_ZIG_ARCH}-linux-gnu.2.17)
 
 if(NOT TESMAR_ZIG_PYTHON)
   set(TESMAR_ZIG_PYTHON "${Python_EXECUTABLE}")
@@ -21,7 +30,24 @@ if(NOT TESMAR_ZIG_PYTHON)
   message(FATAL_ERROR "zig toolchain: set TESMAR_ZIG_PYTHON to a Python with the ziglang package")
 endif()
 # The projects that CMake's checks configure read this file again.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TESMAR_ZIG_PYTHON)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TESMAR_ZIG_PYTHON TESMAR_ZIG_ARCH
+     TESMAR_TARGET_ROOT)
+
+cmake_host_system_information(RESULT host_arch QUERY OS_PLATFORM)
+if(NOT TESMAR_ZIG_ARCH STREQUAL host_arch)
+  set(CMAKE_SYSTEM_NAME Linux)
+  set(CMAKE_SYSTEM_PROCESSOR ${TESMAR_ZIG_ARCH})
+  if(NOT IS_DIRECTORY "${TESMAR_TARGET_ROOT}/usr/include/python3.13")
+    message(FATAL_ERROR "zig toolchain: building for ${TESMAR_ZIG_ARCH} needs "
+                        "TESMAR_TARGET_ROOT, with usr/include/python3.13 (tools/aarch64-python)")
+  endif()
+  # FindPython takes the headers as given.
+  set(Python_INCLUDE_DIR "${TESMAR_TARGET_ROOT}/usr/include/python3.13"
+      CACHE PATH "the target interpreter's headers" FORCE)
+  # FindPython asks the host interpreter for the rest, which knows no
+  # aarch64 SOABI: CMakeLists.txt names the module by this one.
+  set(TESMAR_TARGET_SOABI "cpython-313-${TESMAR_ZIG_ARCH}-linux-gnu")
+endif()
 
 execute_process(COMMAND "${TESMAR_ZIG_PYTHON}" -m ziglang version
                 OUTPUT_VARIABLE zig_version OUTPUT_STRIP_TRAILING_WHITESPACE
