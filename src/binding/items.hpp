@@ -375,8 +375,16 @@ private:
                 next_poll += poll_interval;
                 continue;
             }
-            const std::size_t read =
+            std::size_t read =
                 list_.read_run(list_.object, i, run_buffer, std::min(run_size, last - i), stop_);
+            if (read == 0 && *stop_ == Stop::none) {
+                // Python code converts it, and may use the buffer meanwhile.
+                T item{};
+                if (list_.read(list_.object, i, item, stop_)) {
+                    run_buffer[0] = item;
+                    read = 1;
+                }
+            }
             for (std::size_t k = 0; k < read; ++k) {
                 visiting = visiting && visit_one(visit, run_buffer[k]);
             }
@@ -384,15 +392,6 @@ private:
             if (*stop_ != Stop::none) {
                 return;
             }
-            if (read != 0) {
-                continue;
-            }
-            T item{};
-            if (!list_.read(list_.object, i, item, stop_)) {
-                return;
-            }
-            visiting = visiting && visit_one(visit, item);
-            ++i;
         }
     }
 

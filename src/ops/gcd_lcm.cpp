@@ -81,7 +81,7 @@ Outcome<std::uint64_t> gcd_fold(Items<T> items, View view, const char *empty) no
     }
     std::uint64_t divisor = 0;
     Divisor test{1};
-    items.each([&](T item) {
+    items.each([&] [[gnu::always_inline]] (T item) {
         const std::uint64_t m = magnitude(view(item));
         if (divisor != 0 && test.divides(m)) {
             return true;
@@ -114,7 +114,7 @@ double lcm_with(NumberItems items) noexcept
     }
     double multiple = std::fabs(items.front());
     bool folded = true;
-    items.rest().each([&](double item) {
+    items.rest().each([&] [[gnu::always_inline]] (double item) {
         double b = std::fabs(item);
         std::uint64_t divisor =
             euclid(magnitude(integer_view(multiple)), magnitude(integer_view(b)));

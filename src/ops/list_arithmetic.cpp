@@ -24,7 +24,7 @@ template <class Acc, class T>
 Outcome<Acc> divide_by_each(Acc acc, Items<T> divisors, const char *message) noexcept
 {
     bool divided = true;
-    divisors.each([&](T divisor) {
+    divisors.each([&] [[gnu::always_inline]] (T divisor) {
         divided = divisor != T{0};
         if (divided) {
             acc = acc / divisor;
