@@ -309,16 +309,16 @@ Result<std::optional<ListArgument<T>>> read_in_place(PyObject *object, Stop *sto
 template <class T>
 Result<ListArgument<T>> to_list(PyObject *object, Stop *stop)
 {
+    if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) [[likely]] {
+        return Result<ListArgument<T>>(std::in_place, Owned::borrow(object),
+                                       Items<T>(live_list<T>(object), signal_poll(stop), stop));
+    }
     if (PyUnicode_Check(object)) {
         return unexpected_raise(PyExc_TypeError, texts::str_is_not_a_list);
     }
     if (!PySequence_Check(object)) {
         return std::unexpected(raise_formatted(
             PyExc_TypeError, fill(texts::not_a_sequence, qualified_type_name(object))));
-    }
-    if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) {
-        return ListArgument<T>(Owned::borrow(object),
-                               Items<T>(live_list<T>(object), signal_poll(stop), stop));
     }
     auto in_place = read_in_place<T>(object, stop);
     if (!in_place) {

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -176,38 +177,30 @@ consteval Refusal refusal_of()
     }
 }
 
-// The bound argument objects, borrowed from the caller until a conversion
+// The bound argument objects from slot `First` on, held while a conversion
 // may run Python code: that code may drop the caller's references (a
-// functools.partial's arguments, say), so from then on each slot not yet
-// converted is held until conversion ends. The common calls, whose
-// arguments convert without Python code, take no reference.
-template <std::size_t N>
+// functools.partial's arguments, say). The common calls, whose arguments
+// convert without Python code, never make one.
+template <std::size_t N, std::size_t First>
 class HeldSlots {
 public:
-    explicit HeldSlots(const Slots<N> &slots) noexcept : slots_(slots) {}
+    explicit HeldSlots(const Slots<N> &slots) noexcept : slots_(slots)
+    {
+        for (std::size_t i = First; i < N; ++i) {
+            Py_XINCREF(slots_[i]);
+        }
+    }
     HeldSlots(const HeldSlots &) = delete;
     HeldSlots &operator=(const HeldSlots &) = delete;
     ~HeldSlots()
     {
-        for (std::size_t i = from_; i < N; ++i) {
+        for (std::size_t i = First; i < N; ++i) {
             Py_XDECREF(slots_[i]);
         }
     }
 
-    [[nodiscard]] PyObject *slot(std::size_t i) const noexcept { return slots_[i]; }
-
-    // Holds slot `first` and every slot after it, unless held already.
-    void hold_from(std::size_t first) noexcept
-    {
-        for (std::size_t i = first; i < from_; ++i) {
-            Py_XINCREF(slots_[i]);
-        }
-        from_ = std::min(from_, first);
-    }
-
 private:
     const Slots<N> &slots_;
-    std::size_t from_ = N;  // the first slot held
 };
 
 // The arguments a callable binds, of the kinds `A...` in the order of `P`
@@ -223,10 +216,10 @@ struct Arguments {
     // after it are not looked at.
     [[gnu::always_inline]] static Result<Values> convert(const Slots<P.count> &slots, Stop *stop)
     {
-        return [&]<std::size_t... I>(std::index_sequence<I...>) -> Result<Values> {
+        return [&]<std::size_t... I> [[gnu::always_inline]] (
+                   std::index_sequence<I...>) -> Result<Values> {
             Result<Values> values(std::in_place, start<I>()...);
-            HeldSlots<P.count> held(slots);
-            static_cast<void>((convert_one<I>(held, values, stop) && ...));
+            static_cast<void>((read_inline<I>(slots, values, stop) && ...));
             return values;
         }(std::index_sequence_for<A...>{});
     }
@@ -237,7 +230,7 @@ struct Arguments {
     [[gnu::always_inline]] static auto apply(Compute compute, const Values &values, Stop *stop)
     {
         return std::apply(
-            [&](const auto &...held) {
+            [&] [[gnu::always_inline]] (const auto &...held) {
                 if constexpr (Polls) {
                     return compute(ParameterKind<A>::view(held)..., signal_poll(stop));
                 }
@@ -312,29 +305,84 @@ private:
         }
     }
 
-    // False once the values hold a failure; a slot left empty keeps its
-    // default.
     template <std::size_t I>
-    [[gnu::always_inline]] static bool convert_one(HeldSlots<P.count> &held, Result<Values> &values,
-                                                   Stop *stop)
+    using KindOf = ParameterKind<std::tuple_element_t<I, std::tuple<A...>>>;
+
+    // Reads slot I inline; the first slot that needs more converts with
+    // every slot after it, out of line, or in place when it is the last one
+    // (a list always is). False once the rest are done. The slots go out by
+    // value, so the hot path keeps them in registers.
+    template <std::size_t I>
+    [[gnu::always_inline]] static bool read_inline(const Slots<P.count> &slots,
+                                                   Result<Values> &values, Stop *stop)
     {
-        using Kind = ParameterKind<std::tuple_element_t<I, std::tuple<A...>>>;
-        PyObject *slot = held.slot(I);
+        PyObject *slot = slots[I];
         if constexpr (I >= P.required) {
             if (slot == nullptr) {
                 return true;
             }
         }
-        if (Kind::read_fast(slot, std::get<I>(*values))) [[likely]] {
+        if (KindOf<I>::read_fast(slot, std::get<I>(*values))) [[likely]] {
             return true;
         }
-        held.hold_from(I);
-        auto converted = Kind::convert(slot, stop);
-        if (!converted) [[unlikely]] {
-            values = std::unexpected(name_argument(converted.error(), P.parameters[I].name.view()));
+        if constexpr (I + 1 == P.count) {
+            const Owned held = Owned::borrow(slot);
+            auto converted = KindOf<I>::convert(slot, stop);
+            if (!converted) [[unlikely]] {
+                values = std::unexpected(name_argument(converted.error(), name<I>()));
+                return false;
+            }
+            std::get<I>(*values) = std::move(*converted);
+            return true;
+        }
+        else {
+            values = convert_from<I>(std::move(*values), slots, stop);
             return false;
         }
-        std::get<I>(*values) = std::move(*converted);
+    }
+
+    template <std::size_t I>
+    static constexpr std::string_view name()
+    {
+        return P.parameters[I].name.view();
+    }
+
+    // Converts slot First and every later one, holding them meanwhile.
+    template <std::size_t First>
+    [[gnu::noinline]] static Result<Values> convert_from(Values values, Slots<P.count> slots,
+                                                         Stop *stop)
+    {
+        const HeldSlots<P.count, First> held(slots);
+        std::optional<Failure> failure;
+        [&]<std::size_t... J>(std::index_sequence<J...>) {
+            static_cast<void>(
+                (convert_one<First + J>(slots[First + J], values, failure, stop) && ...));
+        }(std::make_index_sequence<P.count - First>{});
+        if (failure) {
+            return std::unexpected(*failure);
+        }
+        return values;
+    }
+
+    // False once there is a failure; a slot left empty keeps its default.
+    template <std::size_t I>
+    [[gnu::always_inline]] static bool convert_one(PyObject *slot, Values &values,
+                                                   std::optional<Failure> &failure, Stop *stop)
+    {
+        if constexpr (I >= P.required) {
+            if (slot == nullptr) {
+                return true;
+            }
+        }
+        if (KindOf<I>::read_fast(slot, std::get<I>(values))) {
+            return true;
+        }
+        auto converted = KindOf<I>::convert(slot, stop);
+        if (!converted) [[unlikely]] {
+            failure = name_argument(converted.error(), name<I>());
+            return false;
+        }
+        std::get<I>(values) = std::move(*converted);
         return true;
     }
 };
@@ -355,7 +403,7 @@ struct ArgumentsFor<P, std::tuple<A...>> {
 template <auto P>
 [[gnu::cold, gnu::noinline]] PyObject *raise_binding_fault(Binding binding, Py_ssize_t nargs,
                                                            PyObject *kwnames,
-                                                           const Slots<P.count> &slots) noexcept
+                                                           Slots<P.count> slots) noexcept
 {
     static constexpr SignatureView view{P};
     return raise_binding_error(view, binding, nargs, kwnames, slots);
