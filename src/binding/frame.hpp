@@ -7,6 +7,7 @@
 // computation (FunctionCall below; the class adds MethodCall).
 #pragma once
 
+#include "binding/fold.hpp"
 #include "binding/kinds.hpp"
 #include "binding/params.hpp"
 
@@ -48,6 +49,15 @@ struct ComputationSignature<R (*)(A...) noexcept> {
     using Parameters = std::tuple<A...>;
 };
 template <class R, class... A>
+struct ComputationSignature<R (*)(A...)> : ComputationSignature<R (*)(A...) noexcept> {};
+// A fold's computation makes the fold from the values before the items;
+// its result is the fold's.
+template <Fold R, class... A>
+struct ComputationSignature<R (*)(A...) noexcept> {
+    using Returns = decltype(std::declval<const R &>().finish());
+    using Parameters = std::tuple<A..., Items<typename R::Item>>;
+};
+template <Fold R, class... A>
 struct ComputationSignature<R (*)(A...)> : ComputationSignature<R (*)(A...) noexcept> {};
 
 template <class T>
@@ -492,7 +502,7 @@ struct FunctionCall {
         // A lambda, not the pointer Op: the call is then a direct one, which
         // link-time optimisation inlines.
         const auto value = Bound::template evaluate<Taken::polls>(
-            [](auto... value_) { return Op(value_...); }, slots);
+            [](auto... value_) { return run_computation<Op>(value_...); }, slots);
         if (!value) [[unlikely]] {
             return std::unexpected(value.error());
         }

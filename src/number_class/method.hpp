@@ -83,10 +83,12 @@ struct MethodCall {
     static auto with_stored(const Receiver<A> &receiver)
     {
         if constexpr (T == Takes::stored_number) {
-            return [&receiver](auto... value) { return Op(receiver.number(), value...); };
+            return [&receiver](auto... value) {
+                return run_computation<Op>(receiver.number(), value...);
+            };
         }
         else {
-            return [](auto... value) { return Op(value...); };
+            return [](auto... value) { return run_computation<Op>(value...); };
         }
     }
 
