@@ -16,10 +16,6 @@
 namespace tesmar {
 namespace {
 
-// A sequence's length is only a hint: a lying __len__ must not make us
-// reserve more than this before items arrive.
-constexpr Py_ssize_t max_reserved_hint = 65536;
-
 template <class T>
 bool to_native(PyObject *object, T &value) noexcept
 {
@@ -101,43 +97,47 @@ LiveList<T> live_list(PyObject *object) noexcept
             &PyFloat_Type, &PyLong_Type};
 }
 
+// An iterator's reader of its next item, converted; it runs Python code.
 template <class T>
-bool read_by_iteration(PyObject *object, std::vector<T> &items)
+Pulled pull_next(const void *iterator, T &out, Stop *stop) noexcept
 {
-    const CallingPython guard;  // __len__, __iter__ and __next__ run Python code
+    const CallingPython guard;  // __next__ and the conversion run Python code
     if (!guard) {
-        return false;
+        *stop = Stop::conversion_raised;
+        return Pulled::failed;
     }
-    Py_ssize_t hint = PySequence_Size(object);
-    if (hint >= 0) {
-        items.reserve(static_cast<std::size_t>(std::min(hint, max_reserved_hint)));
-    }
-    else if (PyErr_ExceptionMatches(PyExc_Exception) != 0) {
-        PyErr_Clear();  // a failing __len__ only costs the hint
-    }
-    else {
-        return false;  // KeyboardInterrupt, SystemExit
-    }
-    Owned iterator = Owned::steal(PyObject_GetIter(object));
-    if (!iterator) {
-        return false;
-    }
-    for (std::size_t i = 1;; ++i) {
-        // Iteration runs Python code anyway: one test an item is nothing.
-        if (i % Items<T>::poll_interval == 0 && !run_signal_handlers()) [[unlikely]] {
-            return false;
+    const Owned item =
+        Owned::steal(PyIter_Next(static_cast<PyObject *>(const_cast<void *>(iterator))));
+    if (!item) {
+        if (PyErr_Occurred() != nullptr) {
+            *stop = Stop::conversion_raised;
+            return Pulled::failed;
         }
-        Owned item = Owned::steal(PyIter_Next(iterator.get()));
-        if (!item) {
-            break;
-        }
-        T value{};
-        if (!to_native(item.get(), value)) {
-            return false;
-        }
-        items.push_back(value);
+        return Pulled::end;
     }
-    return PyErr_Occurred() == nullptr;
+    if (!read_exact(item.get(), out) && !to_native(item.get(), out)) {
+        *stop = Stop::conversion_raised;
+        return Pulled::failed;
+    }
+    return Pulled::item;
+}
+
+// An iterator over the object, to be pulled as the walk goes. The length
+// is asked for first, as a hint that nothing needs any more: a failing
+// __len__ is ignored, unless it raised KeyboardInterrupt or SystemExit.
+Owned iterate(PyObject *object)
+{
+    const CallingPython guard;  // __len__ and __iter__ run Python code
+    if (!guard) {
+        return {};
+    }
+    if (PySequence_Size(object) < 0) {
+        if (PyErr_ExceptionMatches(PyExc_Exception) == 0) {
+            return {};
+        }
+        PyErr_Clear();
+    }
+    return Owned::steal(PyObject_GetIter(object));
 }
 
 // The objects whose iteration yields exactly the items of their own buffer:
@@ -327,11 +327,13 @@ Result<ListArgument<T>> to_list(PyObject *object, Stop *stop)
     if (*in_place) {
         return std::move(**in_place);
     }
-    std::vector<T> converted;
-    if (!read_by_iteration<T>(object, converted)) {
+    Owned iterator = iterate(object);
+    if (!iterator) {
         return unexpected_pending();
     }
-    return ListArgument<T>(std::move(converted), signal_poll(stop), stop);
+    const Iterated<T> iterated{iterator.get(), pull_next<T>};
+    return Result<ListArgument<T>>(std::in_place, std::move(iterator),
+                                   Items<T>(iterated, signal_poll(stop), stop));
 }
 
 }  // namespace

@@ -130,35 +130,26 @@ struct BufferWatch {
 };
 
 // A list argument's items and what keeps them alive for the call: the
-// buffer they lie in, the vector they were converted into, or the exact
-// list or tuple itself (Python code run while it is read may drop the
-// caller's reference).
+// buffer they lie in, or the exact list or tuple or the iterator read
+// (Python code run while it is read may drop the caller's reference).
 template <class T>
 class ListArgument {
 public:
     ListArgument() = default;
-    ListArgument(std::vector<T> converted, SignalPoll poll, Stop *stop)
-        : converted_(std::move(converted)),
-          items_(reinterpret_cast<const std::byte *>(converted_.data()), sizeof(T),
-                 converted_.size(), std::is_same_v<T, double> ? ItemFormat::f64 : ItemFormat::i64,
-                 poll, stop)
-    {
-    }
     ListArgument(HeldBuffer buffer, std::unique_ptr<BufferWatch> watch, Items<T> items)
         : buffer_(std::move(buffer)), watch_(std::move(watch)), items_(items)
     {
     }
-    ListArgument(Owned list, Items<T> items) : list_(std::move(list)), items_(items) {}
+    ListArgument(Owned read, Items<T> items) : read_(std::move(read)), items_(items) {}
 
-    // Moving keeps the items where they are: a vector's move keeps its
-    // storage, and a buffer's memory stays with its exporter.
+    // Moving keeps the items where they are: a buffer's memory stays with
+    // its exporter.
     [[nodiscard]] Items<T> items() const noexcept { return items_; }
 
 private:
-    std::vector<T> converted_;
     HeldBuffer buffer_;
     std::unique_ptr<BufferWatch> watch_;  // on the heap: the items' poll points at it
-    Owned list_;
+    Owned read_;
     Items<T> items_;
 };
 

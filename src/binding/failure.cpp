@@ -193,7 +193,7 @@ void raise_thrown(std::exception_ptr thrown) noexcept
             std::rethrow_exception(std::move(thrown));
         }
         catch (const std::bad_alloc &) {
-            PyErr_NoMemory();  // as in Python itself: a list too long to hold, say
+            PyErr_NoMemory();  // as in Python itself
         }
         catch (const Panic &reported) {
             raise_panic(reported.what());

@@ -53,8 +53,9 @@ template <Fold F>
         return folds_on([&] [[gnu::always_inline]] { return fold.step(item); });
     };
     if constexpr (FoldWithFirst<F>) {
-        if (!items.empty()) {
-            if (folds_on([&] [[gnu::always_inline]] { return fold.first(items.front()); })) {
+        T first{};
+        if (items.take_front(first)) {
+            if (folds_on([&] [[gnu::always_inline]] { return fold.first(first); })) {
                 items.rest().each(step);
             }
             else {

@@ -1,16 +1,17 @@
-// The items of a number list or an integer list, as a computation walks
-// them. Two forms, settled where the binding converts the list:
+// The items of a number list or an integer list, as the binding walks them
+// for a fold. Three forms, settled where the binding converts the list:
 // - a run in memory: values evenly spaced (the stride may be zero or
-//   negative), each converted to the computation's type as the item
-//   object's own __float__ or __index__ would convert it: the vector that
-//   the binding fills from a sequence, and the memory of a buffer
+//   negative), each converted to the fold's type as the item object's own
+//   __float__ or __index__ would convert it: the memory of a buffer
 //   (array.array, memoryview, bytes, bytearray, a numpy array);
 // - an exact list or tuple, read by index as it stands when each item is
 //   read: exact floats and small exact ints where they lie, any other item
 //   through the binding's conversion (which may run Python code that
-//   changes the list).
+//   changes the list);
+// - any other sequence, iterated as the walk goes: each item pulled and
+//   converted by the binding, nothing gathered.
 // Every item is read once. A read that fails stops the walk and is kept in
-// the call's Stop for the binding to raise: the computation never sees it.
+// the call's Stop for the binding to raise: the fold never sees it.
 #pragma once
 
 #include "binding/outcome.hpp"
@@ -38,6 +39,7 @@ enum class ItemFormat : std::uint8_t {
     u32,
     u64,
     live,
+    iterated,
 };
 
 // The native type of each format of a run, in the order of ItemFormat.
@@ -93,6 +95,22 @@ struct LiveList {
 
 // T is double (a number list) or std::int64_t (an integer list). An integer
 // list never holds floats.
+// What pulling an iterator's next item gave.
+enum class Pulled : std::uint8_t {
+    item,
+    end,
+    failed,  // iterating or converting raised (the call's Stop says so)
+};
+
+// An iterator, with the binding's means to pull its next item, converted.
+// Pulling runs Python code.
+template <class T>
+struct Iterated {
+    using Pull = Pulled (*)(const void *iterator, T &out, Stop *stop) noexcept;
+    const void *iterator;
+    Pull pull;
+};
+
 template <class T>
 class Items {
     static_assert(std::is_same_v<T, double> || std::is_same_v<T, std::int64_t>);
@@ -113,27 +131,31 @@ public:
         : size_(unlimited), format_(ItemFormat::live), poll_(poll), list_(list), stop_(stop)
     {
     }
-
-    [[nodiscard]] bool empty() const noexcept
+    // An iterator.
+    Items(Iterated<T> iterated, SignalPoll poll, Stop *stop) noexcept
+        : size_(unlimited),
+          format_(ItemFormat::iterated),
+          poll_(poll),
+          iterated_(iterated),
+          stop_(stop)
     {
-        if (format_ == ItemFormat::live) {
-            return size_ == 0 || list_.boxes(list_.object).size <= start_;
-        }
-        return size_ == 0;
     }
 
-    // The first item; the items must not be empty. When reading it fails,
-    // any value (the binding raises the failure instead of the result).
-    [[nodiscard]] T front() const
+    // Reads the first item into `item`: false when there is none, or when
+    // reading it failed.
+    [[nodiscard]] bool take_front(T &item) const
     {
         Items first = *this;
-        first.size_ = 1;
-        T value{};
-        first.each([&](T item) { value = item; });
-        return value;
+        first.size_ = std::min(size_, std::size_t{1});
+        bool taken = false;
+        first.each([&](T value) {
+            item = value;
+            taken = true;
+        });
+        return taken;
     }
 
-    // All items but the first; the items must not be empty.
+    // All items but the first, once take_front has taken it.
     [[nodiscard]] Items rest() const noexcept
     {
         Items rest = *this;
@@ -177,6 +199,8 @@ public:
                 return walk<ItemFormat::u64>(visit);
             case ItemFormat::live:
                 return walk_live(visit);
+            case ItemFormat::iterated:
+                return walk_iterated(visit);
         }
     }
 
@@ -395,6 +419,24 @@ private:
         }
     }
 
+    // Pulls item after item; polls before an item whose index is a multiple
+    // of the interval.
+    template <class Visit>
+    [[gnu::always_inline]] void walk_iterated(Visit &visit) const
+    {
+        bool visiting = true;
+        for (std::size_t i = start_; i - start_ < size_; ++i) {
+            if (i % poll_interval == 0 && i != 0 && !poll_()) {
+                return;
+            }
+            T item;
+            if (iterated_.pull(iterated_.iterator, item, stop_) != Pulled::item) {
+                return;
+            }
+            visiting = visiting && visit_one(visit, item);
+        }
+    }
+
     const std::byte *first_ = nullptr;
     std::ptrdiff_t stride_ = 0;
     std::size_t start_ = 0;  // the items before it are not these items
@@ -402,6 +444,7 @@ private:
     ItemFormat format_ = ItemFormat::f64;
     SignalPoll poll_;
     LiveList<T> list_{};
+    Iterated<T> iterated_{};
     Stop *stop_ = nullptr;
 };
 
