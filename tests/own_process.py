@@ -3,7 +3,6 @@ test calls run(scenario, argument...), which runs this file as a script with a h
 and the test's environment (the sanitizer's too), and gets the lines the scenario prints."""
 
 import collections
-import itertools
 import math
 import os
 import resource
