@@ -4,6 +4,7 @@
 # through every cross-cutting check, as forms of the registry's lists.)
 
 import array
+import math
 import sys
 
 import numpy as np
@@ -87,3 +88,34 @@ def test_a_failing_len_passes_on_what_is_no_error():
 @pytest.mark.no_sanitizer  # the sanitizer's shadow memory needs more address space
 def test_a_sequence_longer_than_memory_is_folded_as_it_is_read():
     assert own_process.run("longer than memory") == ["True"]
+
+
+# Any other sequence is pulled a chunk of items at a time as the fold goes: these are longer than a
+# chunk, and exact integers keep every sum exact.
+LONG = [float(i) for i in range(1000)]
+
+
+class FailingAfterItsItems(Seq):
+    def __iter__(self):
+        yield from self.items
+        raise LookupError("after the items")
+
+
+def test_an_iterated_sequence_folds_every_item_once():
+    assert tm.sum_of(Seq(LONG)) == math.fsum(LONG)
+
+
+def test_an_iterated_sequence_gives_its_first_item_to_the_fold():
+    assert tm.dif_of(Seq(LONG)) == LONG[0] - math.fsum(LONG[1:])
+
+
+def test_an_iterated_sequence_is_read_to_its_end_after_the_fold_stops():
+    with pytest.raises(TypeError, match="argument 'args': must be real number, not str"):
+        tm.div_of(Seq([1.0, 0.0, *LONG, "x"]))
+
+
+def test_an_iterator_failing_after_many_items_fails_the_call():
+    t = Tesmarmath(5.0)
+    with pytest.raises(LookupError, match="after the items"):
+        t.sum_of(FailingAfterItsItems(LONG))
+    assert t.get_number() == 5.0

@@ -97,29 +97,37 @@ LiveList<T> live_list(PyObject *object) noexcept
             &PyFloat_Type, &PyLong_Type};
 }
 
-// An iterator's reader of its next item, converted; it runs Python code.
+// An iterator's reader of a chunk of its items, converted; it runs Python
+// code (__next__ and the conversions).
 template <class T>
-Pulled pull_next(const void *iterator, T &out, Stop *stop) noexcept
+Pulled pull_chunk(const void *iterator, T *chunk, std::size_t capacity, Stop *stop) noexcept
 {
-    const CallingPython guard;  // __next__ and the conversion run Python code
+    auto *object = static_cast<PyObject *>(const_cast<void *>(iterator));
+    const CallingPython guard;
     if (!guard) {
         *stop = Stop::conversion_raised;
-        return Pulled::failed;
+        return {0, false};
     }
-    const Owned item =
-        Owned::steal(PyIter_Next(static_cast<PyObject *>(const_cast<void *>(iterator))));
-    if (!item) {
-        if (PyErr_Occurred() != nullptr) {
+    const iternextfunc next = Py_TYPE(object)->tp_iternext;
+    for (std::size_t k = 0; k < capacity; ++k) {
+        const Owned item = Owned::steal(next(object));
+        if (!item) {
+            if (PyErr_Occurred() == nullptr) {
+                return {k, false};
+            }
+            if (PyErr_ExceptionMatches(PyExc_StopIteration) != 0) {
+                PyErr_Clear();
+                return {k, false};
+            }
             *stop = Stop::conversion_raised;
-            return Pulled::failed;
+            return {k, false};
         }
-        return Pulled::end;
+        if (!read_exact(item.get(), chunk[k]) && !to_native(item.get(), chunk[k])) {
+            *stop = Stop::conversion_raised;
+            return {k, false};
+        }
     }
-    if (!read_exact(item.get(), out) && !to_native(item.get(), out)) {
-        *stop = Stop::conversion_raised;
-        return Pulled::failed;
-    }
-    return Pulled::item;
+    return {capacity, true};
 }
 
 // An iterator over the object, to be pulled as the walk goes. The length
@@ -331,8 +339,9 @@ Result<ListArgument<T>> to_list(PyObject *object, Stop *stop)
     if (!iterator) {
         return unexpected_pending();
     }
-    const Iterated<T> iterated{iterator.get(), pull_next<T>};
-    return Result<ListArgument<T>>(std::in_place, std::move(iterator),
+    auto chunk = std::make_unique<T[]>(Iterated<T>::chunk_size);
+    const Iterated<T> iterated{iterator.get(), chunk.get(), pull_chunk<T>};
+    return Result<ListArgument<T>>(std::in_place, std::move(iterator), std::move(chunk),
                                    Items<T>(iterated, signal_poll(stop), stop));
 }
 

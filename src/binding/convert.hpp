@@ -141,15 +141,20 @@ public:
     {
     }
     ListArgument(Owned read, Items<T> items) : read_(std::move(read)), items_(items) {}
+    ListArgument(Owned iterator, std::unique_ptr<T[]> chunk, Items<T> items)
+        : read_(std::move(iterator)), chunk_(std::move(chunk)), items_(items)
+    {
+    }
 
     // Moving keeps the items where they are: a buffer's memory stays with
-    // its exporter.
+    // its exporter, and the chunk on the heap.
     [[nodiscard]] Items<T> items() const noexcept { return items_; }
 
 private:
     HeldBuffer buffer_;
     std::unique_ptr<BufferWatch> watch_;  // on the heap: the items' poll points at it
     Owned read_;
+    std::unique_ptr<T[]> chunk_;  // an iterator's items, pulled a chunk at a time
     Items<T> items_;
 };
 

@@ -95,19 +95,21 @@ struct LiveList {
 
 // T is double (a number list) or std::int64_t (an integer list). An integer
 // list never holds floats.
-// What pulling an iterator's next item gave.
-enum class Pulled : std::uint8_t {
-    item,
-    end,
-    failed,  // iterating or converting raised (the call's Stop says so)
+// What pulling a chunk of an iterator's items gave.
+struct Pulled {
+    std::size_t count;  // items converted into the chunk
+    bool more;          // false at the end, or when iterating or converting raised
 };
 
-// An iterator, with the binding's means to pull its next item, converted.
-// Pulling runs Python code.
+// An iterator, with the binding's means to pull its items, converted, a
+// chunk at a time into memory of the call's own. Pulling runs Python code.
 template <class T>
 struct Iterated {
-    using Pull = Pulled (*)(const void *iterator, T &out, Stop *stop) noexcept;
+    using Pull = Pulled (*)(const void *iterator, T *chunk, std::size_t capacity,
+                            Stop *stop) noexcept;
+    static constexpr std::size_t chunk_size = 128;
     const void *iterator;
+    T *chunk;  // chunk_size items
     Pull pull;
 };
 
@@ -419,21 +421,32 @@ private:
         }
     }
 
-    // Pulls item after item; polls before an item whose index is a multiple
-    // of the interval.
+    // Pulls a chunk of items, then visits them: the chunk is the call's
+    // own, so Python code run by a pull (which may re-enter the module)
+    // never finds it in use. Polls come before an item whose index is a
+    // multiple of the interval.
     template <class Visit>
     [[gnu::always_inline]] void walk_iterated(Visit &visit) const
     {
         bool visiting = true;
-        for (std::size_t i = start_; i - start_ < size_; ++i) {
+        std::size_t i = start_;
+        const std::size_t end = size_ == unlimited ? unlimited : start_ + size_;
+        for (;;) {
             if (i % poll_interval == 0 && i != 0 && !poll_()) {
                 return;
             }
-            T item;
-            if (iterated_.pull(iterated_.iterator, item, stop_) != Pulled::item) {
+            const std::size_t next_poll = (i / poll_interval + 1) * poll_interval;
+            const std::size_t capacity =
+                std::min({Iterated<T>::chunk_size, next_poll - i, end - i});
+            const Pulled pulled =
+                iterated_.pull(iterated_.iterator, iterated_.chunk, capacity, stop_);
+            for (std::size_t k = 0; k < pulled.count; ++k) {
+                visiting = visiting && visit_one(visit, iterated_.chunk[k]);
+            }
+            i += pulled.count;
+            if (!pulled.more || i == end) {
                 return;
             }
-            visiting = visiting && visit_one(visit, item);
         }
     }
 
