@@ -13,6 +13,7 @@
 
 #include "binding/outcome.hpp"
 #include "binding/ref.hpp"
+#include "binding/stop.hpp"
 
 #include <exception>
 #include <expected>

@@ -7,9 +7,9 @@
 // computation (FunctionCall below; the class adds MethodCall).
 #pragma once
 
-#include "binding/fold.hpp"
 #include "binding/kinds.hpp"
 #include "binding/params.hpp"
+#include "binding/pieces.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -40,24 +40,33 @@ template <class Call>
     return nullptr;
 }
 
-// The parameter and result types of a computation.
+// The parameter and result types of a computation, and whether the binding
+// hands it a signal poll (a climb's).
 template <class T>
 struct ComputationSignature;
 template <class R, class... A>
 struct ComputationSignature<R (*)(A...) noexcept> {
     using Returns = R;
     using Parameters = std::tuple<A...>;
+    static constexpr bool polls = false;
 };
-template <class R, class... A>
-struct ComputationSignature<R (*)(A...)> : ComputationSignature<R (*)(A...) noexcept> {};
 // A fold's computation makes the fold from the values before the items;
 // its result is the fold's.
 template <Fold R, class... A>
 struct ComputationSignature<R (*)(A...) noexcept> {
     using Returns = decltype(std::declval<const R &>().finish());
     using Parameters = std::tuple<A..., Items<typename R::Item>>;
+    static constexpr bool polls = false;
 };
-template <Fold R, class... A>
+// A climb's computation makes the climb from the values; its result is the
+// climb's.
+template <Climb R, class... A>
+struct ComputationSignature<R (*)(A...) noexcept> {
+    using Returns = decltype(std::declval<const R &>().finish());
+    using Parameters = std::tuple<A...>;
+    static constexpr bool polls = true;
+};
+template <class R, class... A>
 struct ComputationSignature<R (*)(A...)> : ComputationSignature<R (*)(A...) noexcept> {};
 
 template <class T>
@@ -77,27 +86,6 @@ struct Unwrapped<Outcome<T>> {
 
 // The first values of a computation: all but a trailing SignalPoll, which
 // the binding passes and never binds.
-template <class Tuple, class Indices>
-struct Leading;
-template <class Tuple, std::size_t... I>
-struct Leading<Tuple, std::index_sequence<I...>> {
-    using type = std::tuple<std::tuple_element_t<I, Tuple>...>;
-};
-
-template <class Tuple>
-struct WithoutPoll {
-    using type = Tuple;
-    static constexpr bool polls = false;
-};
-template <class... A>
-    requires(sizeof...(A) > 0 &&
-             std::is_same_v<std::tuple_element_t<sizeof...(A) - 1, std::tuple<A...>>, SignalPoll>)
-struct WithoutPoll<std::tuple<A...>> {
-    using type =
-        typename Leading<std::tuple<A...>, std::make_index_sequence<sizeof...(A) - 1>>::type;
-    static constexpr bool polls = true;
-};
-
 // Why the binding cannot serve a declaration; the build stops naming the
 // callable and the reason.
 enum class Refusal : std::uint8_t {
@@ -492,8 +480,8 @@ template <auto Op, auto P>
 struct FunctionCall {
     static_assert(P.surface == Surface::function);
     static constexpr auto signature = P;
-    using Taken = WithoutPoll<typename ComputationSignature<decltype(Op)>::Parameters>;
-    using Bound = typename ArgumentsFor<P, typename Taken::type>::type;
+    using Types = ComputationSignature<decltype(Op)>;
+    using Bound = typename ArgumentsFor<P, typename Types::Parameters>::type;
     using Value = typename Unwrapped<typename ComputationSignature<decltype(Op)>::Returns>::type;
 
     [[gnu::always_inline]] static Result<Owned> run(PyObject * /*module*/,
@@ -501,7 +489,7 @@ struct FunctionCall {
     {
         // A lambda, not the pointer Op: the call is then a direct one, which
         // link-time optimisation inlines.
-        const auto value = Bound::template evaluate<Taken::polls>(
+        const auto value = Bound::template evaluate<Types::polls>(
             [](auto... value_) { return run_computation<Op>(value_...); }, slots);
         if (!value) [[unlikely]] {
             return std::unexpected(value.error());

@@ -14,7 +14,7 @@
 // the call's Stop for the binding to raise: the fold never sees it.
 #pragma once
 
-#include "binding/outcome.hpp"
+#include "binding/stop.hpp"
 
 #include <algorithm>
 #include <cstddef>

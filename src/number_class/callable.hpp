@@ -95,8 +95,7 @@ struct Serving {
     static consteval Refusal refusal()
     {
         if constexpr (S == Surface::function) {
-            return refusal_of<signature, typename WithoutPoll<typename Types::Parameters>::type,
-                              typename Types::Returns>();
+            return refusal_of<signature, typename Types::Parameters, typename Types::Returns>();
         }
         else {
             constexpr Refusal of_method =
@@ -108,8 +107,7 @@ struct Serving {
             else {
                 using Bound =
                     typename BoundTypes<typename Types::Parameters, declared.method.takes>::type;
-                return refusal_of<signature, typename WithoutPoll<Bound>::type,
-                                  typename Types::Returns>();
+                return refusal_of<signature, Bound, typename Types::Returns>();
             }
         }
     }

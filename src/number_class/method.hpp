@@ -67,8 +67,8 @@ struct MethodCall {
     static_assert(P.surface == Surface::method);
     static constexpr auto signature = P;
     using Types = ComputationSignature<decltype(Op)>;
-    using Taken = WithoutPoll<typename BoundTypes<typename Types::Parameters, T>::type>;
-    using Bound = typename ArgumentsFor<P, typename Taken::type>::type;
+    using Bound =
+        typename ArgumentsFor<P, typename BoundTypes<typename Types::Parameters, T>::type>::type;
     using Value = typename Unwrapped<typename Types::Returns>::type;
     // A method that stores nothing only reads: others may read alongside.
     // Without parameters it runs no Python code (nothing converts).
@@ -103,7 +103,7 @@ struct MethodCall {
         if (!receiver) [[unlikely]] {
             return std::unexpected(receiver.failure());
         }
-        auto value = Bound::template evaluate<Taken::polls>(with_stored(receiver), slots);
+        auto value = Bound::template evaluate<Types::polls>(with_stored(receiver), slots);
         if constexpr (W != WriteBack::none) {
             if (value) [[likely]] {
                 receiver.set_number(static_cast<double>(*value));

@@ -49,9 +49,6 @@ constexpr auto factorial_table = [] {
 static_assert(factorial_table[20] == 2432902008176640000);
 static_assert(!exact_factorial<std::int64_t>(largest_factorial_argument + 1, factorial_overflow));
 
-// Steps between two calls of `poll`: about a millisecond of pow.
-constexpr std::uint64_t poll_interval = std::uint64_t{1} << 16U;
-
 }  // namespace
 
 Outcome<std::int64_t> factorial(std::int64_t n) noexcept
@@ -81,48 +78,56 @@ Outcome<double> factorial_stored(double stored) noexcept
 // cut to their remainder. Brent's method finds the repeat within a few
 // periods of where it starts; until then the steps are the plain loop's, in
 // its order, so an infinity met first is still reported.
-Outcome<double> tetration(double base, std::int64_t height, SignalPoll poll) noexcept
+Tower tetration(double base, std::int64_t height) noexcept
 {
-    if (height == 0) {
-        return 1.0;
-    }
-    if (height == 1) {
-        return base;
-    }
+    Tower tower;
+    tower.base_ = base;
+    tower.value_ = height == 0 ? 1.0 : base;
+    tower.marked_ = std::bit_cast<std::uint64_t>(base);
     if (height < 0) {
-        return value_error(negative_height);
+        tower.error_ = negative_height;
     }
-    std::uint64_t steps = static_cast<std::uint64_t>(height) - 1;
-    double value = base;
-    auto marked = std::bit_cast<std::uint64_t>(base);  // Brent's tortoise
-    std::uint64_t since_mark = 0;
-    std::uint64_t window = 1;
-    bool repeating = false;
-    for (std::uint64_t done = 1; done <= steps; ++done) {
-        value = std::pow(base, value);
-        if (std::isinf(value)) {
-            return value_error(infinite_tower);
+    else if (height > 1) {
+        tower.steps_ = static_cast<std::uint64_t>(height) - 1;
+    }
+    return tower;
+}
+
+bool Tower::advance() noexcept
+{
+    const std::uint64_t piece_end = done_ + piece;
+    while (done_ < steps_ && done_ < piece_end) {
+        ++done_;
+        value_ = std::pow(base_, value_);
+        if (std::isinf(value_)) {
+            error_ = infinite_tower;
+            return false;
         }
-        if (done % poll_interval == 0 && !poll()) {
-            return value;  // a handler raised: the binding discards this
-        }
-        if (repeating) {
+        if (repeating_) {
             continue;
         }
-        const auto bits = std::bit_cast<std::uint64_t>(value);
-        ++since_mark;
-        if (bits == marked) {
+        const auto bits = std::bit_cast<std::uint64_t>(value_);
+        ++since_mark_;
+        if (bits == marked_) {
             // x(done) == x(done - since_mark): the rest has that period.
-            steps = done + (steps - done) % since_mark;
-            repeating = true;
+            steps_ = done_ + (steps_ - done_) % since_mark_;
+            repeating_ = true;
         }
-        else if (since_mark == window) {
-            marked = bits;
-            since_mark = 0;
-            window *= 2;
+        else if (since_mark_ == window_) {
+            marked_ = bits;
+            since_mark_ = 0;
+            window_ *= 2;
         }
     }
-    return value;
+    return done_ < steps_;
+}
+
+Outcome<double> Tower::finish() const noexcept
+{
+    if (error_ != nullptr) {
+        return value_error(error_);
+    }
+    return value_;
 }
 
 }  // namespace tesmar::ops::factorial_tetration
