@@ -206,14 +206,6 @@ public:
         }
     }
 
-    // Folds `step(acc, item)` over every item.
-    template <class Acc, class Step>
-    [[gnu::always_inline]] Acc fold(Acc acc, Step step) const
-    {
-        each([&](T item) { acc = step(acc, item); });
-        return acc;
-    }
-
 private:
     static constexpr std::size_t unlimited = std::numeric_limits<std::size_t>::max();
     // A run of items converted without Python code, then visited. One
