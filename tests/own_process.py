@@ -138,7 +138,7 @@ DEEP = {  # route -> a call that converts `item`
 def deep_reentry(route, limit):
     if sys.getallocatedblocks() == 0:  # PYTHONMALLOC=malloc: the sanitizer run
         _, most = resource.getrlimit(resource.RLIMIT_STACK)
-        wanted = 2**25 if most == resource.RLIM_INFINITY else min(2**25, most)
+        wanted = 2**26 if most == resource.RLIM_INFINITY else min(2**26, most)
         resource.setrlimit(resource.RLIMIT_STACK, (wanted, most))
     sys.setrecursionlimit(int(limit))
     print(outcome(lambda: DEEP[route](Reentering(route))).split(":")[0])
