@@ -8,7 +8,7 @@ import pytest
 import tesmar_math as tm
 from hypothesis import given
 from hypothesis import strategies as st
-from registry import FLOATS, INTS, Index, Real, Tesmarmath, examples, outcome, saturate
+from registry import FLOATS, INTS, Index, Real, Seq, Tesmarmath, examples, outcome, saturate
 
 
 def truncated(a, b):
@@ -102,3 +102,15 @@ def test_an_item_that_drops_itself_from_the_list(call):
     items.append(Real("x", items.clear))  # afterwards only the running call holds the item
     message = "argument 'args': Real.__float__ returned non-float (type str)"
     assert outcome(call, items) == (TypeError, (message,))
+
+
+# A failing item ends the reading: no item after it is converted, the first item included, in a
+# list or in a sequence read by iteration.
+@pytest.mark.parametrize("form", [list, Seq], ids=["list", "iterated"])
+@pytest.mark.parametrize("name", EMPTY)
+def test_no_item_after_a_failing_one_is_converted(name, form):
+    number = Index if name == "int_div_of" else Real
+    converted = []
+    items = form([number("x"), number(2, lambda: converted.append(True)), 3])
+    assert outcome(getattr(tm, name), items)[0] is TypeError
+    assert converted == []
