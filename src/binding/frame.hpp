@@ -84,8 +84,6 @@ struct Unwrapped<Outcome<T>> {
     using type = T;
 };
 
-// The first values of a computation: all but a trailing SignalPoll, which
-// the binding passes and never binds.
 // Why the binding cannot serve a declaration; the build stops naming the
 // callable and the reason.
 enum class Refusal : std::uint8_t {
@@ -482,7 +480,7 @@ struct FunctionCall {
     static constexpr auto signature = P;
     using Types = ComputationSignature<decltype(Op)>;
     using Bound = typename ArgumentsFor<P, typename Types::Parameters>::type;
-    using Value = typename Unwrapped<typename ComputationSignature<decltype(Op)>::Returns>::type;
+    using Value = typename Unwrapped<typename Types::Returns>::type;
 
     [[gnu::always_inline]] static Result<Owned> run(PyObject * /*module*/,
                                                     const Slots<P.count> &slots)

@@ -23,6 +23,7 @@
 #include <concepts>
 #include <cstddef>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 namespace tesmar {
@@ -81,9 +82,6 @@ template <Fold F>
     return fold.finish();
 }
 
-// What calling a computation gives: its result, or, for a fold or a climb,
-// its result driven over what comes last in `values`: the items, or the
-// signal poll.
 // Climbs `climb` to its end, polling between two pieces; its result, which
 // the binding discards when a poll stopped it.
 template <Climb C>
@@ -99,6 +97,9 @@ R returned_by(R (*)(A...));
 template <class R, class... A>
 R returned_by(R (*)(A...) noexcept);
 
+// What calling a computation gives: its result, or, for a fold or a climb,
+// its result driven over what comes last in `values`: the items, or the
+// signal poll.
 template <auto Op, class... V>
 [[gnu::always_inline]] inline auto run_computation(V... values)
 {
