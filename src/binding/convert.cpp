@@ -1,10 +1,7 @@
-#include "binding/convert.hpp"
-
+#include "binding/items.hpp"
 #include "binding/kinds.hpp"
-
 #include "binding/texts.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <limits>
@@ -16,136 +13,47 @@
 namespace tesmar {
 namespace {
 
+// PyFloat_AsDouble's value, or its failure.
+Result<double> as_double(PyObject *object)
+{
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred() != nullptr) {
+        return fail_with_raised();
+    }
+    return value;
+}
+
 template <class T>
-bool to_native(PyObject *object, T &value) noexcept
+Result<T> to_native(PyObject *object)
 {
     if constexpr (std::is_same_v<T, double>) {
-        return to_real(object, value);
+        return to_real(object);
     }
     else {
-        return to_signed(object, value);
+        return to_signed(object);
     }
-}
-
-// The items of an exact list or tuple as they stand.
-template <bool IsList>
-Boxes boxes_of(const void *list) noexcept
-{
-    auto *object = static_cast<PyObject *>(const_cast<void *>(list));
-    PyObject *const *items = IsList ? reinterpret_cast<PyListObject *>(object)->ob_item
-                                    : reinterpret_cast<PyTupleObject *>(object)->ob_item;
-    return {reinterpret_cast<const std::byte *>(items), static_cast<std::size_t>(Py_SIZE(object))};
-}
-
-// A live list's reader of one item that the walk does not read itself: it
-// is held across its conversion, which may run Python code that changes
-// the list.
-template <class T, bool IsList>
-bool read_live(const void *list, std::size_t index, T &out, Stop *stop) noexcept
-{
-    auto *object = static_cast<PyObject *>(const_cast<void *>(list));
-    const auto i = static_cast<Py_ssize_t>(index);
-    const Owned item =
-        Owned::borrow(IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i));
-    if (!to_native(item.get(), out)) {
-        *stop = Stop::conversion_raised;
-        return false;
-    }
-    return true;
-}
-
-// A live list's reader of a run of exact ints (and, in a number list,
-// exact floats), whose conversion runs no Python code; an int out of range
-// raises CPython's own OverflowError.
-template <class T, bool IsList>
-std::size_t read_run(const void *list, std::size_t first, T *out, std::size_t capacity,
-                     Stop *stop) noexcept
-{
-    auto *object = static_cast<PyObject *>(const_cast<void *>(list));
-    for (std::size_t k = 0; k < capacity; ++k) {
-        const auto i = static_cast<Py_ssize_t>(first + k);
-        PyObject *item = IsList ? PyList_GET_ITEM(object, i) : PyTuple_GET_ITEM(object, i);
-        const bool exact =
-            PyLong_CheckExact(item) || (std::is_same_v<T, double> && PyFloat_CheckExact(item));
-        if (!exact) {
-            return k;
-        }
-        if (!to_native(item, out[k])) {
-            *stop = Stop::conversion_raised;
-            return k;
-        }
-    }
-    return capacity;
-}
-
-static_assert(offsetof(PyObject, ob_type) == FloatLayout::type_offset &&
-              offsetof(PyFloatObject, ob_fval) == FloatLayout::value_offset);
-static_assert(offsetof(PyLongObject, long_value.lv_tag) == IntLayout::tag_offset &&
-              offsetof(PyLongObject, long_value.ob_digit) == IntLayout::digits_offset &&
-              PyLong_SHIFT == IntLayout::digit_bits &&
-              _PyLong_NON_SIZE_BITS == IntLayout::tag_bits &&
-              sizeof(digit) == sizeof(std::uint32_t));
-
-template <class T>
-LiveList<T> live_list(PyObject *object) noexcept
-{
-    if (PyList_CheckExact(object)) {
-        return {object,        boxes_of<true>, read_live<T, true>, read_run<T, true>,
-                &PyFloat_Type, &PyLong_Type};
-    }
-    return {object,        boxes_of<false>, read_live<T, false>, read_run<T, false>,
-            &PyFloat_Type, &PyLong_Type};
-}
-
-// An iterator's reader of a chunk of its items, converted; it runs Python
-// code (__next__ and the conversions).
-template <class T>
-Pulled pull_chunk(const void *iterator, T *chunk, std::size_t capacity, Stop *stop) noexcept
-{
-    auto *object = static_cast<PyObject *>(const_cast<void *>(iterator));
-    const CallingPython guard;
-    if (!guard) {
-        *stop = Stop::conversion_raised;
-        return {0, false};
-    }
-    const iternextfunc next = Py_TYPE(object)->tp_iternext;
-    for (std::size_t k = 0; k < capacity; ++k) {
-        const Owned item = Owned::steal(next(object));
-        if (!item) {
-            if (PyErr_Occurred() == nullptr) {
-                return {k, false};
-            }
-            if (PyErr_ExceptionMatches(PyExc_StopIteration) != 0) {
-                PyErr_Clear();
-                return {k, false};
-            }
-            *stop = Stop::conversion_raised;
-            return {k, false};
-        }
-        if (!read_exact(item.get(), chunk[k]) && !to_native(item.get(), chunk[k])) {
-            *stop = Stop::conversion_raised;
-            return {k, false};
-        }
-    }
-    return {capacity, true};
 }
 
 // An iterator over the object, to be pulled as the walk goes. The length
 // is asked for first, as a hint that nothing needs any more: a failing
 // __len__ is ignored, unless it raised KeyboardInterrupt or SystemExit.
-Owned iterate(PyObject *object)
+Result<Owned> iterate(PyObject *object)
 {
     const CallingPython guard;  // __len__ and __iter__ run Python code
     if (!guard) {
-        return {};
+        return fail_with_raised();
     }
     if (PySequence_Size(object) < 0) {
         if (PyErr_ExceptionMatches(PyExc_Exception) == 0) {
-            return {};
+            return fail_with_raised();
         }
         PyErr_Clear();
     }
-    return Owned::steal(PyObject_GetIter(object));
+    Owned iterator = Owned::steal(PyObject_GetIter(object));
+    if (!iterator) {
+        return fail_with_raised();
+    }
+    return iterator;
 }
 
 // The objects whose iteration yields exactly the items of their own buffer:
@@ -244,22 +152,6 @@ bool exported_memory(PyObject *exporter, const void *&memory, Py_ssize_t &length
     return true;
 }
 
-// The poll of a buffer read in place: the handlers, then the memory.
-Stop poll_watching(const void *watched) noexcept
-{
-    if (!run_signal_handlers()) {
-        return Stop::handler_raised;
-    }
-    const auto &watch = *static_cast<const BufferWatch *>(watched);
-    const void *memory = nullptr;
-    Py_ssize_t length = 0;
-    if (watch.exporter != nullptr && (!exported_memory(watch.exporter, memory, length) ||
-                                      memory != watch.memory || length != watch.length)) {
-        return Stop::buffer_changed;
-    }
-    return Stop::none;
-}
-
 // What a poll checks of a buffer view of `object`: the memory of a
 // memoryview's own exporter (none for a view of plain memory), or of the
 // object itself. Nothing when it cannot be read.
@@ -281,71 +173,125 @@ std::unique_ptr<BufferWatch> watch_of(PyObject *object, const Py_buffer &view)
 // signed range is found as it is read); otherwise nothing, and iteration
 // reads the object.
 template <class T>
-Result<std::optional<ListArgument<T>>> read_in_place(PyObject *object, Stop *stop)
+Result<std::optional<ListArgument<T>>> read_in_place(PyObject *object)
 {
     if (!iterates_its_buffer(object)) {
         return std::nullopt;
     }
-    HeldBuffer buffer = HeldBuffer::request(object, PyBUF_RECORDS_RO);
-    if (!buffer) {
+    auto view = std::make_unique<Py_buffer>();
+    if (PyObject_GetBuffer(object, view.get(), PyBUF_RECORDS_RO) < 0) {
         // Iteration raises what applies (a released memoryview, say).
         if (PyErr_ExceptionMatches(PyExc_Exception) == 0) {
-            return unexpected_pending();
+            return fail_with_raised();
         }
         PyErr_Clear();
         return std::nullopt;
     }
-    const Py_buffer &view = buffer.view();
-    const std::optional<ItemFormat> format = item_format(view);
+    HeldBuffer buffer(view.release());
+    const std::optional<ItemFormat> format = item_format(*buffer);
     if (!format ||
         (std::is_integral_v<T> && (*format == ItemFormat::f64 || *format == ItemFormat::f32))) {
         return std::nullopt;
     }
-    std::unique_ptr<BufferWatch> watch = watch_of(object, view);
+    std::unique_ptr<BufferWatch> watch = watch_of(object, *buffer);
     if (!watch) {
         return std::nullopt;
     }
-    Items<T> items(static_cast<const std::byte *>(view.buf), view.strides[0],
-                   static_cast<std::size_t>(view.shape[0]), *format,
-                   SignalPoll(poll_watching, watch.get(), stop), stop);
-    return ListArgument<T>(std::move(buffer), std::move(watch), items);
+    const Items<T> items(static_cast<const std::byte *>(buffer->buf), buffer->strides[0],
+                         static_cast<std::size_t>(buffer->shape[0]), *format, watch.get());
+    return ListArgument<T>{std::move(buffer), std::move(watch), {}, {}, items};
 }
 
 // Where a list argument's items are read is settled here: an exact list or
-// tuple as it stands while the computation walks it, a buffer of native
-// numbers in its memory, any other sequence converted by iteration first.
+// tuple as it stands while the walk goes, a buffer of native numbers in its
+// memory, any other sequence by iteration as the walk goes.
 template <class T>
-Result<ListArgument<T>> to_list(PyObject *object, Stop *stop)
+Result<ListArgument<T>> to_list(PyObject *object, std::string_view name)
 {
     if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) [[likely]] {
-        return Result<ListArgument<T>>(std::in_place, Owned::borrow(object),
-                                       Items<T>(live_list<T>(object), signal_poll(stop), stop));
+        return ListArgument<T>{{}, {}, Owned::borrow(object), {}, Items<T>(object, name)};
     }
     if (PyUnicode_Check(object)) {
-        return unexpected_raise(PyExc_TypeError, texts::str_is_not_a_list);
+        return std::unexpected(
+            name_argument(Failure::of(PyExc_TypeError, texts::str_is_not_a_list), name));
     }
     if (!PySequence_Check(object)) {
-        return std::unexpected(raise_formatted(
-            PyExc_TypeError, fill(texts::not_a_sequence, qualified_type_name(object))));
+        return std::unexpected(name_argument(
+            Failure::of(PyExc_TypeError, fill(texts::not_a_sequence, qualified_type_name(object))),
+            name));
     }
-    auto in_place = read_in_place<T>(object, stop);
+    auto in_place = read_in_place<T>(object);
     if (!in_place) {
-        return std::unexpected(in_place.error());
+        return std::unexpected(std::move(in_place).error());
     }
     if (*in_place) {
         return std::move(**in_place);
     }
-    Owned iterator = iterate(object);
+    auto iterator = iterate(object);
     if (!iterator) {
-        return unexpected_pending();
+        return std::unexpected(name_argument(std::move(iterator).error(), name));
     }
-    auto chunk = std::make_unique<T[]>(Iterated<T>::chunk_size);
-    const Iterated<T> iterated{iterator.get(), chunk.get(), pull_chunk<T>};
-    return Result<ListArgument<T>>(std::in_place, std::move(iterator), std::move(chunk),
-                                   Items<T>(iterated, signal_poll(stop), stop));
+    auto chunk = std::make_unique<T[]>(Items<T>::chunk_size);
+    const Items<T> items(iterator->get(), chunk.get(), name);
+    return ListArgument<T>{{}, {}, std::move(*iterator), std::move(chunk), items};
 }
 
 }  // namespace
+
+template <class T>
+Result<T> convert_item(PyObject *list, std::size_t index)
+{
+    const Owned item = Owned::borrow(PySequence_Fast_GET_ITEM(list, static_cast<Py_ssize_t>(index)));
+    return to_native<T>(item.get());
+}
+template Result<double> convert_item(PyObject *list, std::size_t index);
+template Result<std::int64_t> convert_item(PyObject *list, std::size_t index);
+
+template <class T>
+Result<Pulled> pull_chunk(PyObject *iterator, T *chunk, std::size_t capacity)
+{
+    const CallingPython guard;
+    if (!guard) {
+        return fail_with_raised();
+    }
+    const iternextfunc next = Py_TYPE(iterator)->tp_iternext;
+    for (std::size_t k = 0; k < capacity; ++k) {
+        const Owned item = Owned::steal(next(iterator));
+        if (!item) {
+            if (PyErr_Occurred() != nullptr) {
+                if (PyErr_ExceptionMatches(PyExc_StopIteration) == 0) {
+                    return fail_with_raised();
+                }
+                PyErr_Clear();
+            }
+            return Pulled{k, false};
+        }
+        if (!read_exact(item.get(), chunk[k])) {
+            auto converted = to_native<T>(item.get());
+            if (!converted) {
+                return std::unexpected(std::move(converted).error());
+            }
+            chunk[k] = *converted;
+        }
+    }
+    return Pulled{capacity, true};
+}
+template Result<Pulled> pull_chunk(PyObject *iterator, double *chunk, std::size_t capacity);
+template Result<Pulled> pull_chunk(PyObject *iterator, std::int64_t *chunk, std::size_t capacity);
+
+Result<void> poll_watching(const BufferWatch &watch)
+{
+    if (auto handled = run_signal_handlers(); !handled) {
+        return handled;
+    }
+    const void *memory = nullptr;
+    Py_ssize_t length = 0;
+    if (watch.exporter != nullptr && (!exported_memory(watch.exporter, memory, length) ||
+                                      memory != watch.memory || length != watch.length)) {
+        return fail_with(PyExc_BufferError, texts::buffer_changed);
+    }
+    return {};
+}
 
 std::string qualified_type_name(PyObject *object)
 {
@@ -359,21 +305,19 @@ std::string qualified_type_name(PyObject *object)
     return {text, static_cast<std::size_t>(size)};
 }
 
-bool to_real(PyObject *object, double &value) noexcept
+Result<double> to_real(PyObject *object)
 {
     if (PyFloat_CheckExact(object) || PyLong_CheckExact(object)) {
-        value = PyFloat_AsDouble(object);  // runs no Python code
-        return value != -1.0 || PyErr_Occurred() == nullptr;
+        return as_double(object);  // runs no Python code
     }
     const CallingPython guard;
     if (!guard) {
-        return false;
+        return fail_with_raised();
     }
-    value = PyFloat_AsDouble(object);
-    return value != -1.0 || PyErr_Occurred() == nullptr;
+    return as_double(object);
 }
 
-bool to_signed(PyObject *object, std::int64_t &value) noexcept
+Result<std::int64_t> to_signed(PyObject *object)
 {
     if (PyLong_CheckExact(object)) [[likely]] {
         // Cheaper than PyLong_AsLongLong for several-digit ints; on overflow
@@ -381,47 +325,49 @@ bool to_signed(PyObject *object, std::int64_t &value) noexcept
         int overflow = 0;
         const long long exact = PyLong_AsLongLongAndOverflow(object, &overflow);
         if (overflow == 0) {
-            value = static_cast<std::int64_t>(exact);
-            return true;
+            return static_cast<std::int64_t>(exact);
         }
     }
     const CallingPython guard;
     if (!guard) {
-        return false;
+        return fail_with_raised();
     }
     const long long converted = PyLong_AsLongLong(object);
-    value = static_cast<std::int64_t>(converted);
-    return converted != -1 || PyErr_Occurred() == nullptr;
+    if (converted == -1 && PyErr_Occurred() != nullptr) {
+        return fail_with_raised();
+    }
+    return static_cast<std::int64_t>(converted);
 }
 
-bool to_unsigned(PyObject *object, std::uint64_t &value) noexcept
+Result<std::uint64_t> to_unsigned(PyObject *object)
 {
     Owned index;
     if (!PyLong_Check(object)) {
         const CallingPython guard;
         if (!guard) {
-            return false;
+            return fail_with_raised();
         }
         index = Owned::steal(PyNumber_Index(object));
         if (!index) {
-            return false;
+            return fail_with_raised();
         }
         object = index.get();
     }
     const unsigned long long converted = PyLong_AsUnsignedLongLong(object);
-    value = static_cast<std::uint64_t>(converted);
-    return converted != std::numeric_limits<unsigned long long>::max() ||
-           PyErr_Occurred() == nullptr;
+    if (converted == std::numeric_limits<unsigned long long>::max() && PyErr_Occurred() != nullptr) {
+        return fail_with_raised();
+    }
+    return static_cast<std::uint64_t>(converted);
 }
 
-Result<ListArgument<double>> to_number_list(PyObject *object, Stop *stop)
+Result<ListArgument<double>> to_number_list(PyObject *object, std::string_view name)
 {
-    return to_list<double>(object, stop);
+    return to_list<double>(object, name);
 }
 
-Result<ListArgument<std::int64_t>> to_integer_list(PyObject *object, Stop *stop)
+Result<ListArgument<std::int64_t>> to_integer_list(PyObject *object, std::string_view name)
 {
-    return to_list<std::int64_t>(object, stop);
+    return to_list<std::int64_t>(object, name);
 }
 
 Owned ResultKind<int128>::to_python(int128 value)

@@ -1,16 +1,13 @@
-// Converting arguments (argument object to native value) and results
-// (native value to Python object).
+// Converting a number argument: the cheap cases inline, the full
+// conversions out of line.
 #pragma once
 
 #include "binding/failure.hpp"
-#include "binding/items.hpp"
 #include "binding/numeric.hpp"
 #include "binding/texts.hpp"
 
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <utility>
 
 namespace tesmar {
 
@@ -109,70 +106,22 @@ private:
 };
 
 // The full conversions of a real, a signed and an unsigned argument, as
-// CPython's __float__ and __index__ protocols give them; false leaves
-// CPython's exception pending.
-[[nodiscard]] bool to_real(PyObject *object, double &value) noexcept;
-[[nodiscard]] bool to_signed(PyObject *object, std::int64_t &value) noexcept;
-[[nodiscard]] bool to_unsigned(PyObject *object, std::uint64_t &value) noexcept;
+// CPython's __float__ and __index__ protocols give them.
+[[nodiscard]] Result<double> to_real(PyObject *object);
+[[nodiscard]] Result<std::int64_t> to_signed(PyObject *object);
+[[nodiscard]] Result<std::uint64_t> to_unsigned(PyObject *object);
 
 // The __qualname__ of the object's type, for messages.
 [[nodiscard]] std::string qualified_type_name(PyObject *object);
 
-// The memory of the object that exports a buffer read in place, as it was
-// when reading began. An exporter may move or free it while it is
-// exported (numpy's resize with refcheck=False does), and a signal handler
-// may do so in the middle of the walk: each poll checks it is still there.
-struct BufferWatch {
-    PyObject *exporter;  // kept alive by the held view
-    const void *memory;
-    Py_ssize_t length;
-};
-
-// A list argument's items and what keeps them alive for the call: the
-// buffer they lie in, or the exact list or tuple or the iterator read
-// (Python code run while it is read may drop the caller's reference).
-template <class T>
-class ListArgument {
-public:
-    ListArgument() = default;
-    ListArgument(HeldBuffer buffer, std::unique_ptr<BufferWatch> watch, Items<T> items)
-        : buffer_(std::move(buffer)), watch_(std::move(watch)), items_(items)
-    {
-    }
-    ListArgument(Owned read, Items<T> items) : read_(std::move(read)), items_(items) {}
-    ListArgument(Owned iterator, std::unique_ptr<T[]> chunk, Items<T> items)
-        : read_(std::move(iterator)), chunk_(std::move(chunk)), items_(items)
-    {
-    }
-
-    // Moving keeps the items where they are: a buffer's memory stays with
-    // its exporter, and the chunk on the heap.
-    [[nodiscard]] Items<T> items() const noexcept { return items_; }
-
-private:
-    HeldBuffer buffer_;
-    std::unique_ptr<BufferWatch> watch_;  // on the heap: the items' poll points at it
-    Owned read_;
-    std::unique_ptr<T[]> chunk_;  // an iterator's items, pulled a chunk at a time
-    Items<T> items_;
-};
-
-// A number list and an integer list: a sequence other than str. Reading a
-// live list or a run stops the computation through `stop`.
-[[nodiscard]] Result<ListArgument<double>> to_number_list(PyObject *object, Stop *stop);
-[[nodiscard]] Result<ListArgument<std::int64_t>> to_integer_list(PyObject *object, Stop *stop);
-
-// Runs the Python handlers of pending signals (in the main thread only);
-// false when one raised, its exception pending.
-[[nodiscard]] inline bool run_signal_handlers() noexcept { return PyErr_CheckSignals() == 0; }
-
-// The signal poll of a call whose stop is `stop`.
-[[nodiscard]] inline SignalPoll signal_poll(Stop *stop) noexcept
+// Runs the Python handlers of pending signals (in the main thread only):
+// the failure when one raised.
+[[nodiscard]] inline Result<void> run_signal_handlers()
 {
-    return {[](const void * /*watched*/) noexcept {
-                return run_signal_handlers() ? Stop::none : Stop::handler_raised;
-            },
-            nullptr, stop};
+    if (PyErr_CheckSignals() == 0) [[likely]] {
+        return {};
+    }
+    return fail_with_raised();
 }
 
 }  // namespace tesmar

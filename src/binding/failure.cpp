@@ -56,108 +56,76 @@ std::string panic_text(PyObject *exception)
     return text;
 }
 
-void raise_pending()
+}  // namespace
+
+Failure Failure::of(PyObject *type, std::string_view message)
+{
+    // Set, then taken: CPython chains the exception being handled, if any,
+    // as it does for its own.
+    PyErr_SetObject(type, to_str(message).get());
+    return fetch();
+}
+
+Failure Failure::fetch()
 {
     Owned exception = Owned::steal(PyErr_GetRaisedException());
     if (!exception) {
         PyErr_SetObject(PyExc_SystemError, to_str(texts::no_exception_set).get());
-        return;
+        exception = Owned::steal(PyErr_GetRaisedException());
     }
-    if (panic_type != nullptr &&
-        PyObject_TypeCheck(exception.get(), reinterpret_cast<PyTypeObject *>(panic_type))) {
-        std::fputs(texts::panic_passed_on, stderr);
-        PyErr_DisplayException(exception.get());
-        raise_panic(panic_text(exception.get()));
-        return;
-    }
-    PyErr_SetRaisedException(exception.release());
+    return Failure(std::move(exception));
 }
-
-}  // namespace
 
 void raise_failure(Failure failure) noexcept
 {
     try {
-        if (failure.is_pending()) {
-            raise_pending();
+        Owned exception = std::move(failure).take();
+        if (panic_type != nullptr &&
+            PyObject_TypeCheck(exception.get(), reinterpret_cast<PyTypeObject *>(panic_type))) {
+            std::fputs(texts::panic_passed_on, stderr);
+            PyErr_DisplayException(exception.get());
+            raise_panic(panic_text(exception.get()));
             return;
         }
-        PyErr_SetObject(failure.type(), to_str(failure.message()).get());
+        PyErr_SetRaisedException(exception.release());
     }
     catch (...) {
         raise_thrown(std::current_exception());
     }
 }
 
-Failure raise_formatted(PyObject *type, const std::string &message)
-{
-    PyErr_SetObject(type, to_str(message).get());
-    return Failure::pending();
-}
-
 Failure name_argument(Failure failure, std::string_view name)
 {
-    if (!failure.is_pending()) {
-        if (failure.type() != PyExc_TypeError) {
-            return failure;
-        }
-        return raise_formatted(PyExc_TypeError,
-                               fill(texts::argument_prefix, name).append(failure.message()));
-    }
-    if (PyErr_Occurred() != PyExc_TypeError) {  // the exact type, not a subclass
+    PyObject *original = failure.exception();
+    if (!Py_IS_TYPE(original, reinterpret_cast<PyTypeObject *>(PyExc_TypeError))) {
         return failure;
     }
-    Owned original = Owned::steal(PyErr_GetRaisedException());
-    Owned text = Owned::steal(PyObject_Str(original.get()));
+    Owned text = Owned::steal(PyObject_Str(original));
     if (!text) {
-        return failure;  // str() raised: that exception stands
+        return Failure::fetch();  // str() raised: that exception stands
     }
     Owned message = infallible(PyUnicode_FromFormat(
         texts::argument_prefix_format, static_cast<int>(name.size()), name.data(), text.get()));
-    Owned wrapped = infallible(PyObject_CallOneArg(PyExc_TypeError, message.get()));
-    if (PyObject *cause = PyException_GetCause(original.get())) {
-        PyException_SetCause(wrapped.get(), cause);  // steals the cause
+    PyErr_SetObject(PyExc_TypeError, message.get());
+    Failure named = Failure::fetch();
+    if (PyObject *cause = PyException_GetCause(original)) {
+        PyException_SetCause(named.exception(), cause);  // steals the cause
     }
-    PyErr_SetRaisedException(wrapped.release());
-    return failure;
+    return named;
 }
 
-Failure raised_from_pending(PyObject *type, std::string_view message)
+Failure caused_by(Failure cause, PyObject *type, std::string_view message)
 {
-    Owned cause = Owned::steal(PyErr_GetRaisedException());
-    if (!cause) {  // a failure that set nothing: the cause says so, as raising it would
-        PyErr_SetObject(PyExc_SystemError, to_str(texts::no_exception_set).get());
-        cause = Owned::steal(PyErr_GetRaisedException());
-    }
-    PyErr_SetObject(type, to_str(message).get());
-    Owned raised = Owned::steal(PyErr_GetRaisedException());
-    PyException_SetCause(raised.get(), cause.release());
-    PyErr_SetRaisedException(raised.release());
-    return Failure::pending();
+    Failure raised = Failure::of(type, message);
+    PyException_SetCause(raised.exception(), std::move(cause).take().release());
+    return raised;
 }
 
 Failure op_failure(OpError error)
 {
     PyObject *type =
         error.exception == OpException::zero_division ? PyExc_ZeroDivisionError : PyExc_ValueError;
-    return Failure::to_raise(type, error.message);
-}
-
-Failure stop_failure(Stop stop, std::string_view list_name)
-{
-    switch (stop) {
-        case Stop::handler_raised:
-            return Failure::pending();
-        case Stop::conversion_raised:
-            return name_argument(Failure::pending(), list_name);
-        case Stop::item_out_of_range:
-            return Failure::to_raise(PyExc_OverflowError, texts::int_too_big);
-        case Stop::buffer_changed:
-            return Failure::to_raise(PyExc_BufferError, texts::buffer_changed);
-        case Stop::none:
-            break;
-    }
-    panic(texts::stopped_without_reason);
+    return Failure::of(type, error.message);
 }
 
 void panic(std::string_view text, std::source_location where)

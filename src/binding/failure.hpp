@@ -1,19 +1,17 @@
-// How a call fails on its way back to CPython. A Failure is either an
-// exception to raise (a type and one of the module's fixed texts, made into
-// an object only when raised) or the news that one is pending already
-// (CPython or Python code raised it: a conversion, a signal handler, or
-// the module's own cold code that formats a message with the caller's
-// names in it, `raise_formatted`). `raise_failure` is the one path from a
-// Failure to the interpreter's error state. A Failure is two words, so that
-// passing one back costs the calls that succeed nothing.
+// How a call fails on its way back to CPython. A Failure is the exception
+// to raise, as the object it is, whoever made it: the module's own texts
+// (Failure::of), a computation's own error (op_failure), or CPython and
+// Python code, whose exception is taken as it stands (Failure::fetch).
+// `raise_failure` is the one path from a Failure to the interpreter's error
+// state. The calls that succeed never make one.
 //
-// Internal failures, the module's own faults, are C++ exceptions that the
-// frame turns into PanicException; memory running out is MemoryError.
+// The module's own faults, broken invariants, are panics: C++ exceptions
+// that the frame turns into PanicException; memory running out is
+// MemoryError.
 #pragma once
 
 #include "binding/outcome.hpp"
 #include "binding/ref.hpp"
-#include "binding/stop.hpp"
 
 #include <exception>
 #include <expected>
@@ -26,62 +24,49 @@ namespace tesmar {
 
 class Failure {
 public:
-    // An exception of `type` (a static one, PyExc_...) with a fixed text.
-    [[nodiscard]] static constexpr Failure to_raise(PyObject *type, const char *message) noexcept
-    {
-        return {type, message};
-    }
-    // The exception the interpreter holds now.
-    [[nodiscard]] static constexpr Failure pending() noexcept { return {nullptr, nullptr}; }
+    // A new exception of `type` (a PyExc_...) whose text is `message`.
+    [[nodiscard]] static Failure of(PyObject *type, std::string_view message);
+    // The exception that CPython or Python code raised, taken from the
+    // interpreter (a SystemError when it holds none).
+    [[nodiscard]] static Failure fetch();
 
-    [[nodiscard]] bool is_pending() const noexcept { return type_ == nullptr; }
-    [[nodiscard]] PyObject *type() const noexcept { return type_; }
-    [[nodiscard]] const char *message() const noexcept { return message_; }
+    [[nodiscard]] PyObject *exception() const noexcept { return exception_.get(); }
+    // The exception, for raise_failure or a new exception's cause.
+    [[nodiscard]] Owned take() && noexcept { return std::move(exception_); }
 
 private:
-    constexpr Failure(PyObject *type, const char *message) noexcept : type_(type), message_(message)
-    {
-    }
-
-    PyObject *type_;
-    const char *message_;  // static text
+    explicit Failure(Owned exception) noexcept : exception_(std::move(exception)) {}
+    Owned exception_;
 };
 
 template <class T>
 using Result = std::expected<T, Failure>;
 
-[[nodiscard]] inline std::unexpected<Failure> unexpected_raise(PyObject *type,
-                                                               const char *message) noexcept
+[[nodiscard]] inline std::unexpected<Failure> fail_with(PyObject *type, std::string_view message)
 {
-    return std::unexpected(Failure::to_raise(type, message));
+    return std::unexpected(Failure::of(type, message));
 }
 
-[[nodiscard]] inline std::unexpected<Failure> unexpected_pending() noexcept
+[[nodiscard]] inline std::unexpected<Failure> fail_with_raised()
 {
-    return std::unexpected(Failure::pending());
+    return std::unexpected(Failure::fetch());
 }
 
-// Raises an exception of `type` with a message made for this call (names,
-// counts); the Failure says it is pending.
-[[nodiscard]] Failure raise_formatted(PyObject *type, const std::string &message);
-
-// Raises the failure. A pending PanicException that came back through
-// Python code called from here is raised as a new one (reported on
-// standard error first), as any internal failure is (one that happens
-// while raising included).
+// Raises the failure. A PanicException that came back through Python code
+// called from here is raised as a new one (reported on standard error
+// first), as any internal failure is (one that happens while raising
+// included).
 void raise_failure(Failure failure) noexcept;
 
-// A conversion's TypeError, raised or pending, becomes "argument 'name':
-// ..." keeping the original's cause; anything else passes unchanged.
+// A TypeError (the exact type) becomes "argument 'name': ..." keeping the
+// original's cause; anything else passes unchanged.
 [[nodiscard]] Failure name_argument(Failure failure, std::string_view name);
 
-// An exception of `type` with `message` whose cause is the one pending now.
-[[nodiscard]] Failure raised_from_pending(PyObject *type, std::string_view message);
+// An exception of `type` with `message` whose cause is `cause`.
+[[nodiscard]] Failure caused_by(Failure cause, PyObject *type, std::string_view message);
 
 // The failure for a computation's own error.
 [[nodiscard]] Failure op_failure(OpError error);
-// The failure for a stop; a conversion's TypeError names the list.
-[[nodiscard]] Failure stop_failure(Stop stop, std::string_view list_name);
 
 // An internal failure: the module's own fault, surfaced as PanicException.
 class Panic : public std::exception {

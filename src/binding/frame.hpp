@@ -12,6 +12,7 @@
 #include "binding/pieces.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -32,7 +33,7 @@ template <class Call>
         if (result) [[likely]] {
             return result->release();
         }
-        raise_failure(result.error());
+        raise_failure(std::move(result).error());
     }
     catch (...) {
         raise_thrown(std::current_exception());
@@ -40,15 +41,13 @@ template <class Call>
     return nullptr;
 }
 
-// The parameter and result types of a computation, and whether the binding
-// hands it a signal poll (a climb's).
+// The parameter and result types of a computation.
 template <class T>
 struct ComputationSignature;
 template <class R, class... A>
 struct ComputationSignature<R (*)(A...) noexcept> {
     using Returns = R;
     using Parameters = std::tuple<A...>;
-    static constexpr bool polls = false;
 };
 // A fold's computation makes the fold from the values before the items;
 // its result is the fold's.
@@ -56,7 +55,6 @@ template <Fold R, class... A>
 struct ComputationSignature<R (*)(A...) noexcept> {
     using Returns = decltype(std::declval<const R &>().finish());
     using Parameters = std::tuple<A..., Items<typename R::Item>>;
-    static constexpr bool polls = false;
 };
 // A climb's computation makes the climb from the values; its result is the
 // climb's.
@@ -64,25 +62,9 @@ template <Climb R, class... A>
 struct ComputationSignature<R (*)(A...) noexcept> {
     using Returns = decltype(std::declval<const R &>().finish());
     using Parameters = std::tuple<A...>;
-    static constexpr bool polls = true;
 };
 template <class R, class... A>
 struct ComputationSignature<R (*)(A...)> : ComputationSignature<R (*)(A...) noexcept> {};
-
-template <class T>
-struct IsOutcome : std::false_type {};
-template <class T>
-struct IsOutcome<Outcome<T>> : std::true_type {};
-
-// The plain value type of a computation's result.
-template <class R>
-struct Unwrapped {
-    using type = R;
-};
-template <class T>
-struct Unwrapped<Outcome<T>> {
-    using type = T;
-};
 
 // Why the binding cannot serve a declaration; the build stops naming the
 // callable and the reason.
@@ -173,118 +155,44 @@ consteval Refusal refusal_of()
     }
 }
 
-// The bound argument objects from slot `First` on, held while a conversion
-// may run Python code: that code may drop the caller's references (a
-// functools.partial's arguments, say). The common calls, whose arguments
-// convert without Python code, never make one.
-template <std::size_t N, std::size_t First>
-class HeldSlots {
-public:
-    explicit HeldSlots(const Slots<N> &slots) noexcept : slots_(slots)
-    {
-        for (std::size_t i = First; i < N; ++i) {
-            Py_XINCREF(slots_[i]);
-        }
-    }
-    HeldSlots(const HeldSlots &) = delete;
-    HeldSlots &operator=(const HeldSlots &) = delete;
-    ~HeldSlots()
-    {
-        for (std::size_t i = First; i < N; ++i) {
-            Py_XDECREF(slots_[i]);
-        }
-    }
-
-private:
-    const Slots<N> &slots_;
-};
-
 // The arguments a callable binds, of the kinds `A...` in the order of `P`
 // (a declaration the binding serves: refusal_of found nothing).
 template <auto P, class... A>
 struct Arguments {
     using Values = std::tuple<typename ParameterKind<A>::Holder...>;
-    // Whether a list's items are among the values.
-    static constexpr bool has_list = (ParameterKind<A>::is_list || ...);
 
     // Converts the bound slots in declaration order, starting from the
     // defaults; the first failure names its parameter, and the parameters
     // after it are not looked at.
-    [[gnu::always_inline]] static Result<Values> convert(const Slots<P.count> &slots, Stop *stop)
+    [[gnu::always_inline]] static Result<Values> convert(const Slots<P.count> &slots)
     {
         return [&]<std::size_t... I> [[gnu::always_inline]] (
                    std::index_sequence<I...>) -> Result<Values> {
             Result<Values> values(std::in_place, start<I>()...);
-            static_cast<void>((read_inline<I>(slots, values, stop) && ...));
+            static_cast<void>((read_inline<I>(slots, values) && ...));
             return values;
         }(std::index_sequence_for<A...>{});
     }
 
-    // Calls `compute` with the values as the computation takes them, and
-    // the signal poll after them when it takes one.
-    template <bool Polls, class Compute>
-    [[gnu::always_inline]] static auto apply(Compute compute, const Values &values, Stop *stop)
+    // The computation's result for the bound slots: `compute` called with
+    // the converted values, or the failure to convert them.
+    template <class Compute>
+    [[gnu::always_inline]] static auto evaluate(Compute compute, const Slots<P.count> &slots)
+        -> decltype(compute(ParameterKind<A>::view(
+            std::declval<const typename ParameterKind<A>::Holder &>())...))
     {
+        auto values = convert(slots);
+        if (!values) [[unlikely]] {
+            return std::unexpected(std::move(values).error());
+        }
         return std::apply(
             [&] [[gnu::always_inline]] (const auto &...held) {
-                if constexpr (Polls) {
-                    return compute(ParameterKind<A>::view(held)..., signal_poll(stop));
-                }
-                else {
-                    return compute(ParameterKind<A>::view(held)...);
-                }
+                return compute(ParameterKind<A>::view(held)...);
             },
-            values);
-    }
-
-    // The computation's value for the bound slots, or why there is none:
-    // the slots converted, `compute` called with the values (and the signal
-    // poll after them when Polls), then a stop (its result is discarded) or
-    // the computation's own error.
-    template <bool Polls, class Compute>
-    [[gnu::always_inline]] static auto evaluate(Compute compute, const Slots<P.count> &slots)
-        -> Result<typename Unwrapped<decltype(apply<Polls>(compute, {}, nullptr))>::type>
-    {
-        Stop stop = Stop::none;
-        auto values = convert(slots, &stop);
-        if (!values) [[unlikely]] {
-            return std::unexpected(values.error());
-        }
-        auto result = apply<Polls>(compute, *values, &stop);
-        return settle(std::move(result), stop);
-    }
-
-    // The computation's value, or why there is none: a stop first (its
-    // result was discarded), then its own error.
-    template <class R>
-    [[gnu::always_inline]] static Result<typename Unwrapped<R>::type> settle(R result, Stop stop)
-    {
-        if (stop != Stop::none) [[unlikely]] {
-            return std::unexpected(stop_failure(stop, list_name()));
-        }
-        if constexpr (IsOutcome<R>::value) {
-            if (!result) [[unlikely]] {
-                return std::unexpected(op_failure(result.error()));
-            }
-            return *result;
-        }
-        else {
-            return result;
-        }
+            *values);
     }
 
 private:
-    // The name of the list parameter, the last one, if there is one.
-    static constexpr std::string_view list_name()
-    {
-        if constexpr (has_list) {
-            return P.parameters[P.count - 1].name.view();
-        }
-        else {
-            return {};
-        }
-    }
-
     template <std::size_t I>
     static std::tuple_element_t<I, Values> start()
     {
@@ -310,7 +218,7 @@ private:
     // value, so the hot path keeps them in registers.
     template <std::size_t I>
     [[gnu::always_inline]] static bool read_inline(const Slots<P.count> &slots,
-                                                   Result<Values> &values, Stop *stop)
+                                                   Result<Values> &values)
     {
         PyObject *slot = slots[I];
         if constexpr (I >= P.required) {
@@ -323,16 +231,16 @@ private:
         }
         if constexpr (I + 1 == P.count) {
             const Owned held = Owned::borrow(slot);
-            auto converted = KindOf<I>::convert(slot, stop);
+            auto converted = KindOf<I>::convert(slot, name<I>());
             if (!converted) [[unlikely]] {
-                values = std::unexpected(name_argument(converted.error(), name<I>()));
+                values = std::unexpected(std::move(converted).error());
                 return false;
             }
             std::get<I>(*values) = std::move(*converted);
             return true;
         }
         else {
-            values = convert_from<I>(std::move(*values), slots, stop);
+            values = convert_from<I>(std::move(*values), slots);
             return false;
         }
     }
@@ -343,43 +251,42 @@ private:
         return P.parameters[I].name.view();
     }
 
-    // Converts slot First and every later one, holding them meanwhile.
+    // Converts slot First and every later one, holding them meanwhile: a
+    // conversion may run Python code, which may drop the caller's
+    // references (a functools.partial's arguments, say).
     template <std::size_t First>
-    [[gnu::noinline]] static Result<Values> convert_from(Values values, Slots<P.count> slots,
-                                                         Stop *stop)
+    [[gnu::noinline]] static Result<Values> convert_from(Values values, Slots<P.count> slots)
     {
-        const HeldSlots<P.count, First> held(slots);
-        std::optional<Failure> failure;
-        [&]<std::size_t... J>(std::index_sequence<J...>) {
+        return [&]<std::size_t... J>(std::index_sequence<J...>) -> Result<Values> {
+            const std::array<Owned, sizeof...(J)> held{Owned::borrow(slots[First + J])...};
+            Result<void> converted;
             static_cast<void>(
-                (convert_one<First + J>(slots[First + J], values, failure, stop) && ...));
+                ((converted = convert_one<First + J>(slots[First + J], values)) && ...));
+            if (!converted) {
+                return std::unexpected(std::move(converted).error());
+            }
+            return std::move(values);
         }(std::make_index_sequence<P.count - First>{});
-        if (failure) {
-            return std::unexpected(*failure);
-        }
-        return values;
     }
 
-    // False once there is a failure; a slot left empty keeps its default.
+    // Slot I's value; a slot left empty keeps its default.
     template <std::size_t I>
-    [[gnu::always_inline]] static bool convert_one(PyObject *slot, Values &values,
-                                                   std::optional<Failure> &failure, Stop *stop)
+    [[gnu::always_inline]] static Result<void> convert_one(PyObject *slot, Values &values)
     {
         if constexpr (I >= P.required) {
             if (slot == nullptr) {
-                return true;
+                return {};
             }
         }
         if (KindOf<I>::read_fast(slot, std::get<I>(values))) {
-            return true;
+            return {};
         }
-        auto converted = KindOf<I>::convert(slot, stop);
+        auto converted = KindOf<I>::convert(slot, name<I>());
         if (!converted) [[unlikely]] {
-            failure = name_argument(converted.error(), name<I>());
-            return false;
+            return std::unexpected(std::move(converted).error());
         }
         std::get<I>(values) = std::move(*converted);
-        return true;
+        return {};
     }
 };
 
@@ -487,10 +394,10 @@ struct FunctionCall {
     {
         // A lambda, not the pointer Op: the call is then a direct one, which
         // link-time optimisation inlines.
-        const auto value = Bound::template evaluate<Types::polls>(
-            [](auto... value_) { return run_computation<Op>(value_...); }, slots);
+        auto value =
+            Bound::evaluate([](auto... value_) { return run_computation<Op>(value_...); }, slots);
         if (!value) [[unlikely]] {
-            return std::unexpected(value.error());
+            return std::unexpected(std::move(value).error());
         }
         return ResultKind<Value>::to_python(*value);
     }

@@ -4,10 +4,11 @@
 // kind is refused when the declaration is served.
 #pragma once
 
-#include "binding/convert.hpp"
+#include "binding/items.hpp"
 
 #include <concepts>
 #include <cstdint>
+#include <string_view>
 
 namespace tesmar {
 
@@ -15,15 +16,15 @@ namespace tesmar {
 //   Holder                  what keeps the converted value alive for the call;
 //   read_fast(object, out)  the cheap cases, inline: no call, no Python code,
 //                           no failure; false leaves the rest to convert;
-//   convert(object, stop)   the Holder, or the failure (Python code may run);
+//   convert(object, name)   the Holder, or the failure naming the argument
+//                           `name` (Python code may run);
 //   view(holder)            the value as the computation takes it;
 //   is_list                 whether the value is a list's items.
 template <class T>
 struct ParameterKind;
 
-// A number: `fast` reads the cheap cases, `fully` any other object out of
-// line (false leaves CPython's exception pending).
-template <class T, bool (*fast)(PyObject *, T &) noexcept, bool (*fully)(PyObject *, T &) noexcept>
+// A number: `fast` reads the cheap cases, `fully` any other object.
+template <class T, bool (*fast)(PyObject *, T &) noexcept, Result<T> (*fully)(PyObject *)>
 struct ScalarKind {
     using Holder = T;
     static constexpr bool is_list = false;
@@ -34,11 +35,11 @@ struct ScalarKind {
         return fast(object, value);
     }
 
-    [[gnu::noinline]] static Result<T> convert(PyObject *object, Stop * /*stop*/)
+    [[gnu::noinline]] static Result<T> convert(PyObject *object, std::string_view name)
     {
-        T value{};
-        if (!fully(object, value)) {
-            return unexpected_pending();
+        auto value = fully(object);
+        if (!value) {
+            return std::unexpected(name_argument(std::move(value).error(), name));
         }
         return value;
     }
@@ -56,32 +57,26 @@ struct ParameterKind<std::int64_t> : ScalarKind<std::int64_t, read_exact, to_sig
 template <>
 struct ParameterKind<std::uint64_t> : ScalarKind<std::uint64_t, read_exact, to_unsigned> {};
 
-// A list: its items, held for the call.
-template <class T>
+// A list: its items, held for the call. `read` is the list's conversion.
+template <class T, Result<ListArgument<T>> (*read)(PyObject *, std::string_view)>
 struct ListKind {
     using Holder = ListArgument<T>;
     static constexpr bool is_list = true;
-    static Items<T> view(const Holder &held) { return held.items(); }
+    static Items<T> view(const Holder &held) { return held.items; }
     static constexpr bool read_fast(PyObject * /*object*/, Holder & /*held*/) { return false; }
+    static Result<Holder> convert(PyObject *object, std::string_view name)
+    {
+        return read(object, name);
+    }
 };
 
 // A number list.
 template <>
-struct ParameterKind<NumberItems> : ListKind<double> {
-    static Result<Holder> convert(PyObject *object, Stop *stop)
-    {
-        return to_number_list(object, stop);
-    }
-};
+struct ParameterKind<NumberItems> : ListKind<double, to_number_list> {};
 
 // An integer list.
 template <>
-struct ParameterKind<IntegerItems> : ListKind<std::int64_t> {
-    static Result<Holder> convert(PyObject *object, Stop *stop)
-    {
-        return to_integer_list(object, stop);
-    }
-};
+struct ParameterKind<IntegerItems> : ListKind<std::int64_t, to_integer_list> {};
 
 template <class T>
 concept HasParameterKind = requires { typename ParameterKind<T>::Holder; };

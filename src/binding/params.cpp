@@ -39,7 +39,7 @@ std::string default_text(const Default &value)
                                                 : python_float_text(value.real);
 }
 
-Failure type_error(const std::string &message) { return raise_formatted(PyExc_TypeError, message); }
+Failure type_error(const std::string &message) { return Failure::of(PyExc_TypeError, message); }
 
 Failure too_many_positional(SignatureView signature, std::size_t given)
 {
@@ -82,7 +82,7 @@ Failure missing_required(SignatureView signature, std::span<PyObject *const> slo
 Failure about_keyword(SignatureView signature, std::string_view text, PyObject *name)
 {
     if (!PyUnicode_Check(name)) {  // a C caller's keyword names: nothing checked them
-        return Failure::to_raise(PyExc_TypeError, texts::keywords_must_be_strings);
+        return Failure::of(PyExc_TypeError, texts::keywords_must_be_strings);
     }
     Owned bytes = infallible(PyUnicode_AsEncodedString(name, "utf-8", "surrogatepass"));
     const std::string_view utf8(PyBytes_AS_STRING(bytes.get()),

@@ -9,18 +9,20 @@
 // A `first` or `step` that returns false stops the fold: the items after it
 // are still read (not folded), so whether a list is readable never depends
 // on where a fold stops, and a conversion's error comes before the fold's.
+// A failure to read the items drops the fold.
 //
 // A climb: a long computation of numbers alone:
 //   advance()    does one piece of the work (a fraction of a millisecond):
 //                false once there is no more;
 //   finish()     the result.
-// The binding polls for signals between two pieces.
+// The binding runs the signal handlers between two pieces.
 #pragma once
 
 #include "binding/items.hpp"
 #include "binding/outcome.hpp"
 
 #include <concepts>
+#include <expected>
 #include <cstddef>
 #include <tuple>
 #include <type_traits>
@@ -43,6 +45,31 @@ concept Climb = requires(C climb, const C &done) {
 template <class F>
 concept FoldWithFirst = Fold<F> && requires(F fold, typename F::Item item) { fold.first(item); };
 
+// The plain value type of a computation's result, and the result as a
+// Result: a computation's own error becomes its failure.
+template <class R>
+struct Unwrapped {
+    using type = R;
+};
+template <class T, class E>
+struct Unwrapped<std::expected<T, E>> {
+    using type = T;
+};
+
+template <class R>
+[[gnu::always_inline]] inline Result<typename Unwrapped<R>::type> as_result(R result)
+{
+    if constexpr (std::is_same_v<R, Outcome<typename Unwrapped<R>::type>>) {
+        if (!result) [[unlikely]] {
+            return std::unexpected(op_failure(result.error()));
+        }
+        return *result;
+    }
+    else {
+        return result;
+    }
+}
+
 // A step's answer: false when it stopped the fold.
 template <class Step>
 [[gnu::always_inline]] inline bool folds_on(Step &&step)
@@ -56,40 +83,53 @@ template <class Step>
     }
 }
 
-// Folds `fold` over `items`; its result, which the binding discards when
-// reading the items stopped.
+// Folds `fold` over `items`: its result, or why reading the items failed.
 template <Fold F>
 [[gnu::always_inline]] inline auto drive(F fold, const Items<typename F::Item> &items)
+    -> Result<typename Unwrapped<decltype(fold.finish())>::type>
 {
     using T = typename F::Item;
     auto step = [&] [[gnu::always_inline]] (T item) {
         return folds_on([&] [[gnu::always_inline]] { return fold.step(item); });
     };
+    Result<void> read;
     if constexpr (FoldWithFirst<F>) {
         T first{};
-        if (items.take_front(first)) {
+        bool taken = false;
+        read = items.front().each([&](T item) {
+            first = item;
+            taken = true;
+        });
+        if (read && taken) {
             if (folds_on([&] [[gnu::always_inline]] { return fold.first(first); })) {
-                items.rest().each(step);
+                read = items.rest().each(step);
             }
             else {
-                items.rest().each([](T /*item*/) { return false; });
+                read = items.rest().each([](T /*item*/) { return false; });
             }
         }
     }
     else {
-        items.each(step);
+        read = items.each(step);
     }
-    return fold.finish();
+    if (!read) [[unlikely]] {
+        return std::unexpected(std::move(read).error());
+    }
+    return as_result(fold.finish());
 }
 
-// Climbs `climb` to its end, polling between two pieces; its result, which
-// the binding discards when a poll stopped it.
+// Climbs `climb` to its end, running the signal handlers between two
+// pieces: its result, or the failure of a handler that raised.
 template <Climb C>
-[[gnu::always_inline]] inline auto drive(C climb, const SignalPoll &poll)
+[[gnu::always_inline]] inline auto drive(C climb)
+    -> Result<typename Unwrapped<decltype(climb.finish())>::type>
 {
-    while (climb.advance() && poll()) {
+    while (climb.advance()) {
+        if (auto handled = run_signal_handlers(); !handled) {
+            return std::unexpected(std::move(handled).error());
+        }
     }
-    return climb.finish();
+    return as_result(climb.finish());
 }
 
 template <class R, class... A>
@@ -97,20 +137,24 @@ R returned_by(R (*)(A...));
 template <class R, class... A>
 R returned_by(R (*)(A...) noexcept);
 
-// What calling a computation gives: its result, or, for a fold or a climb,
-// its result driven over what comes last in `values`: the items, or the
-// signal poll.
+// What calling a computation gives, as a Result: its result, or, for a
+// fold, its result driven over the items, which come last in `values`,
+// and for a climb, its result climbed to the end.
 template <auto Op, class... V>
 [[gnu::always_inline]] inline auto run_computation(V... values)
 {
-    if constexpr (Fold<decltype(returned_by(Op))> || Climb<decltype(returned_by(Op))>) {
+    using Made = decltype(returned_by(Op));
+    if constexpr (Fold<Made>) {
         return [&]<std::size_t... I>(std::index_sequence<I...>) {
             const auto taken = std::tie(values...);
             return drive(Op(std::get<I>(taken)...), std::get<sizeof...(V) - 1>(taken));
         }(std::make_index_sequence<sizeof...(V) - 1>{});
     }
+    else if constexpr (Climb<Made>) {
+        return drive(Op(values...));
+    }
     else {
-        return Op(values...);
+        return as_result(Op(values...));
     }
 }
 

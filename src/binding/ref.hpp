@@ -6,7 +6,6 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <memory>
 #include <utility>
 
 namespace tesmar {
@@ -43,48 +42,6 @@ public:
 private:
     constexpr explicit Owned(PyObject *object) noexcept : object_(object) {}
     PyObject *object_ = nullptr;
-};
-
-// A buffer view of an object (PyObject_GetBuffer), released when the
-// handle ends. The view itself lives on the heap and never moves: an
-// exporter may point its shape and strides into it (array.array does), and
-// those pointers stay good for as long as the handle holds the view.
-class HeldBuffer {
-public:
-    HeldBuffer() noexcept = default;
-    // Asks `object` for a view; an empty handle, with the exporter's
-    // exception pending, when it refuses. Memory running out throws.
-    [[nodiscard]] static HeldBuffer request(PyObject *object, int flags)
-    {
-        auto view = std::make_unique<Py_buffer>();
-        if (PyObject_GetBuffer(object, view.get(), flags) < 0) {
-            return {};
-        }
-        return HeldBuffer(std::move(view));
-    }
-
-    HeldBuffer(HeldBuffer &&) noexcept = default;
-    HeldBuffer &operator=(HeldBuffer &&other) noexcept
-    {
-        std::swap(view_, other.view_);
-        return *this;
-    }
-    HeldBuffer(const HeldBuffer &) = delete;
-    HeldBuffer &operator=(const HeldBuffer &) = delete;
-    ~HeldBuffer()
-    {
-        if (view_) {
-            PyBuffer_Release(view_.get());
-        }
-    }
-
-    explicit operator bool() const noexcept { return view_ != nullptr; }
-    // The view; only for a handle that holds one.
-    [[nodiscard]] const Py_buffer &view() const noexcept { return *view_; }
-
-private:
-    explicit HeldBuffer(std::unique_ptr<Py_buffer> view) noexcept : view_(std::move(view)) {}
-    std::unique_ptr<Py_buffer> view_;
 };
 
 }  // namespace tesmar

@@ -238,12 +238,12 @@ Result<void> add(PyObject *module, PyObject *name, PyObject *value)
     Owned all = Owned::steal(PyObject_GetAttr(module, all_name()));
     if (!all) {
         if (PyErr_ExceptionMatches(PyExc_AttributeError) == 0) {
-            return unexpected_pending();
+            return fail_with_raised();
         }
         PyErr_Clear();
         all = infallible(PyList_New(0));
         if (PyObject_SetAttr(module, all_name(), all.get()) < 0) {
-            return unexpected_pending();
+            return fail_with_raised();
         }
     }
     if (PyList_Append(all.get(), name) < 0) {
@@ -251,7 +251,7 @@ Result<void> add(PyObject *module, PyObject *name, PyObject *value)
         panic(texts::append_to_all_failed);
     }
     if (PyObject_SetAttr(module, name, value) < 0) {
-        return unexpected_pending();
+        return fail_with_raised();
     }
     return {};
 }
@@ -266,15 +266,15 @@ Result<void> add_function(PyObject *module, PyMethodDef *def)
 {
     Owned module_name = Owned::steal(PyModule_GetNameObject(module));
     if (!module_name) {
-        return unexpected_pending();
+        return fail_with_raised();
     }
     Owned function = Owned::steal(PyCMethod_New(def, module, module_name.get(), nullptr));
     if (!function) {
-        return unexpected_pending();
+        return fail_with_raised();
     }
     Owned name = Owned::steal(PyObject_GetAttr(function.get(), name_name()));
     if (!name) {
-        return unexpected_pending();
+        return fail_with_raised();
     }
     return add(module, name.get(), function.get());
 }
@@ -291,7 +291,8 @@ Result<void> module_body(PyObject *module)
     PyTypeObject *type =
         number_type != nullptr ? number_type : create_number_type(method_table.data());
     if (type == nullptr) {
-        return std::unexpected(raised_from_pending(PyExc_RuntimeError, texts::class_init_failed));
+        return std::unexpected(
+            caused_by(Failure::fetch(), PyExc_RuntimeError, texts::class_init_failed));
     }
     if (auto added = add(module, texts::class_name, reinterpret_cast<PyObject *>(type)); !added) {
         return added;
@@ -314,11 +315,11 @@ Result<Owned> initialise()
 {
     std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) {
-        return unexpected_pending();
+        return fail_with_raised();
     }
     std::int64_t expected = -1;
     if (!recorded_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-        return unexpected_raise(PyExc_ImportError, texts::sub_interpreters_refused);
+        return fail_with(PyExc_ImportError, texts::sub_interpreters_refused);
     }
     if (module_cell != nullptr) {
         return Owned::borrow(module_cell);
@@ -327,10 +328,10 @@ Result<Owned> initialise()
     // PYTHON_API_VERSION of every Python 3), written out as the number.
     Owned module = Owned::steal(PyModule_Create2(&module_def, 1013));
     if (!module) {
-        return unexpected_pending();
+        return fail_with_raised();
     }
     if (auto built = module_body(module.get()); !built) {
-        return std::unexpected(built.error());
+        return std::unexpected(std::move(built).error());
     }
     if (module_cell == nullptr) {
         module_cell = module.release();

@@ -103,7 +103,7 @@ struct MethodCall {
         if (!receiver) [[unlikely]] {
             return std::unexpected(receiver.failure());
         }
-        auto value = Bound::template evaluate<Types::polls>(with_stored(receiver), slots);
+        auto value = Bound::evaluate(with_stored(receiver), slots);
         if constexpr (W != WriteBack::none) {
             if (value) [[likely]] {
                 receiver.set_number(static_cast<double>(*value));
@@ -115,9 +115,9 @@ struct MethodCall {
     // The result object is made once the receiver is free again.
     [[gnu::always_inline]] static Result<Owned> run(PyObject *self, const Slots<P.count> &slots)
     {
-        const auto value = compute(self, slots);
+        auto value = compute(self, slots);
         if (!value) [[unlikely]] {
-            return std::unexpected(value.error());
+            return std::unexpected(std::move(value).error());
         }
         if constexpr (W == WriteBack::store_new_instance) {
             return make_result(static_cast<double>(*value));

@@ -26,14 +26,14 @@ struct ConstructorCall {
 
     [[gnu::always_inline]] static Result<Owned> run(PyObject *type, const Slots<1> &slots)
     {
-        auto values = Bound::convert(slots, nullptr);
+        auto values = Bound::convert(slots);
         if (!values) [[unlikely]] {
-            return std::unexpected(values.error());
+            return std::unexpected(std::move(values).error());
         }
         Owned object = Owned::steal(
             allocate_instance(reinterpret_cast<PyTypeObject *>(type), std::get<0>(*values)));
         if (!object) [[unlikely]] {
-            return unexpected_pending();  // the allocator's MemoryError
+            return fail_with_raised();  // the allocator's MemoryError
         }
         return object;
     }
@@ -60,14 +60,14 @@ Result<SpreadKeywords> spread_keywords(PyObject *const *positional, Py_ssize_t n
     SpreadKeywords spread{{positional, positional + nargs}, {}};
     spread.names = Owned::steal(PyTuple_New(PyDict_GET_SIZE(kwargs)));
     if (!spread.names) {
-        return unexpected_pending();  // MemoryError, as in the call itself
+        return fail_with_raised();  // MemoryError, as in the call itself
     }
     Py_ssize_t position = 0;
     PyObject *name = nullptr;
     PyObject *value = nullptr;
     for (Py_ssize_t k = 0; PyDict_Next(kwargs, &position, &name, &value); ++k) {
         if (!PyUnicode_Check(name)) {
-            return unexpected_raise(PyExc_TypeError, texts::keywords_must_be_strings);
+            return fail_with(PyExc_TypeError, texts::keywords_must_be_strings);
         }
         PyTuple_SET_ITEM(spread.names.get(), k, Py_NewRef(name));
         spread.values.push_back(value);
@@ -85,7 +85,7 @@ PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexc
     if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
         return entry<ConstructorCall>(self, positional, nargs, nullptr);
     }
-    Result<SpreadKeywords> spread;
+    std::optional<Result<SpreadKeywords>> spread;
     try {
         spread = spread_keywords(positional, nargs, kwargs);
     }
@@ -93,12 +93,13 @@ PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexc
         raise_thrown(std::current_exception());
         return nullptr;
     }
-    if (!spread) {
-        raise_failure(spread.error());
+    if (!*spread) {
+        raise_failure(std::move(*spread).error());
         return nullptr;
     }
-    return entry<ConstructorCall>(self, spread->values.data(), nargs, spread->names.get());
+    return entry<ConstructorCall>(self, (*spread)->values.data(), nargs, (*spread)->names.get());
 }
+
 
 Owned to_str(const std::string &text)
 {
@@ -165,8 +166,7 @@ PyTypeObject *create_number_type(PyMethodDef *methods) noexcept
 
 Failure foreign_receiver(PyObject *self)
 {
-    return raise_formatted(PyExc_TypeError,
-                           fill(texts::not_an_instance, qualified_type_name(self)));
+    return Failure::of(PyExc_TypeError, fill(texts::not_an_instance, qualified_type_name(self)));
 }
 
 }  // namespace tesmar

@@ -119,10 +119,10 @@ public:
             return foreign_receiver(foreign_);
         }
         if constexpr (A != Access::exclusive) {
-            return Failure::to_raise(PyExc_RuntimeError, texts::already_mutably_borrowed);
+            return Failure::of(PyExc_RuntimeError, texts::already_mutably_borrowed);
         }
         else {
-            return Failure::to_raise(PyExc_RuntimeError, texts::already_borrowed);
+            return Failure::of(PyExc_RuntimeError, texts::already_borrowed);
         }
     }
 
