@@ -239,20 +239,31 @@ Result<ListArgument<T>> to_list(PyObject *object, std::string_view name)
 }  // namespace
 
 template <class T>
-Result<T> convert_item(PyObject *list, std::size_t index)
+bool convert_item(PyObject *list, std::size_t index, T &item, std::string_view name,
+                  WalkFailure &failed) noexcept
 {
-    const Owned item = Owned::borrow(PySequence_Fast_GET_ITEM(list, static_cast<Py_ssize_t>(index)));
-    return to_native<T>(item.get());
+    const Owned held = Owned::borrow(PySequence_Fast_GET_ITEM(list, static_cast<Py_ssize_t>(index)));
+    auto converted = to_native<T>(held.get());
+    if (!converted) {
+        failed = name_argument(std::move(converted).error(), name);
+        return false;
+    }
+    item = *converted;
+    return true;
 }
-template Result<double> convert_item(PyObject *list, std::size_t index);
-template Result<std::int64_t> convert_item(PyObject *list, std::size_t index);
+template bool convert_item(PyObject *list, std::size_t index, double &item, std::string_view name,
+                           WalkFailure &failed) noexcept;
+template bool convert_item(PyObject *list, std::size_t index, std::int64_t &item,
+                           std::string_view name, WalkFailure &failed) noexcept;
 
 template <class T>
-Result<Pulled> pull_chunk(PyObject *iterator, T *chunk, std::size_t capacity)
+Pulled pull_chunk(PyObject *iterator, T *chunk, std::size_t capacity, std::string_view name,
+                  WalkFailure &failed) noexcept
 {
     const CallingPython guard;
     if (!guard) {
-        return fail_with_raised();
+        failed = Failure::fetch();
+        return {0, false};
     }
     const iternextfunc next = Py_TYPE(iterator)->tp_iternext;
     for (std::size_t k = 0; k < capacity; ++k) {
@@ -260,37 +271,56 @@ Result<Pulled> pull_chunk(PyObject *iterator, T *chunk, std::size_t capacity)
         if (!item) {
             if (PyErr_Occurred() != nullptr) {
                 if (PyErr_ExceptionMatches(PyExc_StopIteration) == 0) {
-                    return fail_with_raised();
+                    failed = name_argument(Failure::fetch(), name);
+                    return {k, false};
                 }
                 PyErr_Clear();
             }
-            return Pulled{k, false};
+            return {k, false};
         }
         if (!read_exact(item.get(), chunk[k])) {
             auto converted = to_native<T>(item.get());
             if (!converted) {
-                return std::unexpected(std::move(converted).error());
+                failed = name_argument(std::move(converted).error(), name);
+                return {k, false};
             }
             chunk[k] = *converted;
         }
     }
-    return Pulled{capacity, true};
+    return {capacity, true};
 }
-template Result<Pulled> pull_chunk(PyObject *iterator, double *chunk, std::size_t capacity);
-template Result<Pulled> pull_chunk(PyObject *iterator, std::int64_t *chunk, std::size_t capacity);
+template Pulled pull_chunk(PyObject *iterator, double *chunk, std::size_t capacity,
+                           std::string_view name, WalkFailure &failed) noexcept;
+template Pulled pull_chunk(PyObject *iterator, std::int64_t *chunk, std::size_t capacity,
+                           std::string_view name, WalkFailure &failed) noexcept;
 
-Result<void> poll_watching(const BufferWatch &watch)
+bool poll_signals(WalkFailure &failed) noexcept
 {
     if (auto handled = run_signal_handlers(); !handled) {
-        return handled;
+        failed = std::move(handled).error();
+        return false;
+    }
+    return true;
+}
+
+bool poll_watching(const BufferWatch &watch, WalkFailure &failed) noexcept
+{
+    if (!poll_signals(failed)) {
+        return false;
     }
     const void *memory = nullptr;
     Py_ssize_t length = 0;
     if (watch.exporter != nullptr && (!exported_memory(watch.exporter, memory, length) ||
                                       memory != watch.memory || length != watch.length)) {
-        return fail_with(PyExc_BufferError, texts::buffer_changed);
+        failed = Failure::of(PyExc_BufferError, texts::buffer_changed);
+        return false;
     }
-    return {};
+    return true;
+}
+
+void item_out_of_range(WalkFailure &failed) noexcept
+{
+    failed = Failure::of(PyExc_OverflowError, texts::int_too_big);
 }
 
 std::string qualified_type_name(PyObject *object)

@@ -58,22 +58,27 @@ std::string panic_text(PyObject *exception)
 
 }  // namespace
 
-Failure Failure::of(PyObject *type, std::string_view message)
+Failure Failure::of(PyObject *type, std::string_view message) noexcept
 {
     // Set, then taken: CPython chains the exception being handled, if any,
-    // as it does for its own.
-    PyErr_SetObject(type, to_str(message).get());
+    // as it does for its own. Memory running out on the way leaves its
+    // MemoryError to take instead.
+    const Owned text = Owned::steal(PyUnicode_DecodeUTF8(
+        message.data(), static_cast<Py_ssize_t>(message.size()), "surrogatepass"));
+    if (text) {
+        PyErr_SetObject(type, text.get());
+    }
     return fetch();
 }
 
-Failure Failure::fetch()
+Failure Failure::fetch() noexcept
 {
-    Owned exception = Owned::steal(PyErr_GetRaisedException());
-    if (!exception) {
-        PyErr_SetObject(PyExc_SystemError, to_str(texts::no_exception_set).get());
-        exception = Owned::steal(PyErr_GetRaisedException());
+    PyObject *exception = PyErr_GetRaisedException();
+    if (exception == nullptr) {
+        PyErr_SetString(PyExc_SystemError, texts::no_exception_set);
+        exception = PyErr_GetRaisedException();
     }
-    return Failure(std::move(exception));
+    return Failure(Owned::steal(exception));
 }
 
 void raise_failure(Failure failure) noexcept
@@ -94,7 +99,7 @@ void raise_failure(Failure failure) noexcept
     }
 }
 
-Failure name_argument(Failure failure, std::string_view name)
+Failure name_argument(Failure failure, std::string_view name) noexcept
 {
     PyObject *original = failure.exception();
     if (!Py_IS_TYPE(original, reinterpret_cast<PyTypeObject *>(PyExc_TypeError))) {
@@ -104,8 +109,11 @@ Failure name_argument(Failure failure, std::string_view name)
     if (!text) {
         return Failure::fetch();  // str() raised: that exception stands
     }
-    Owned message = infallible(PyUnicode_FromFormat(
+    const Owned message = Owned::steal(PyUnicode_FromFormat(
         texts::argument_prefix_format, static_cast<int>(name.size()), name.data(), text.get()));
+    if (!message) {
+        return Failure::fetch();
+    }
     PyErr_SetObject(PyExc_TypeError, message.get());
     Failure named = Failure::fetch();
     if (PyObject *cause = PyException_GetCause(original)) {
@@ -114,14 +122,14 @@ Failure name_argument(Failure failure, std::string_view name)
     return named;
 }
 
-Failure caused_by(Failure cause, PyObject *type, std::string_view message)
+Failure caused_by(Failure cause, PyObject *type, std::string_view message) noexcept
 {
     Failure raised = Failure::of(type, message);
     PyException_SetCause(raised.exception(), std::move(cause).take().release());
     return raised;
 }
 
-Failure op_failure(OpError error)
+Failure op_failure(OpError error) noexcept
 {
     PyObject *type =
         error.exception == OpException::zero_division ? PyExc_ZeroDivisionError : PyExc_ValueError;

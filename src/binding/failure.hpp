@@ -25,10 +25,11 @@ namespace tesmar {
 class Failure {
 public:
     // A new exception of `type` (a PyExc_...) whose text is `message`.
-    [[nodiscard]] static Failure of(PyObject *type, std::string_view message);
+    [[nodiscard]] static Failure of(PyObject *type, std::string_view message) noexcept;
     // The exception that CPython or Python code raised, taken from the
-    // interpreter (a SystemError when it holds none).
-    [[nodiscard]] static Failure fetch();
+    // interpreter (a SystemError when it holds none). Neither ever fails:
+    // memory running out makes the failure MemoryError.
+    [[nodiscard]] static Failure fetch() noexcept;
 
     [[nodiscard]] PyObject *exception() const noexcept { return exception_.get(); }
     // The exception, for raise_failure or a new exception's cause.
@@ -42,12 +43,13 @@ private:
 template <class T>
 using Result = std::expected<T, Failure>;
 
-[[nodiscard]] inline std::unexpected<Failure> fail_with(PyObject *type, std::string_view message)
+[[nodiscard]] inline std::unexpected<Failure> fail_with(PyObject *type,
+                                                       std::string_view message) noexcept
 {
     return std::unexpected(Failure::of(type, message));
 }
 
-[[nodiscard]] inline std::unexpected<Failure> fail_with_raised()
+[[nodiscard]] inline std::unexpected<Failure> fail_with_raised() noexcept
 {
     return std::unexpected(Failure::fetch());
 }
@@ -60,13 +62,13 @@ void raise_failure(Failure failure) noexcept;
 
 // A TypeError (the exact type) becomes "argument 'name': ..." keeping the
 // original's cause; anything else passes unchanged.
-[[nodiscard]] Failure name_argument(Failure failure, std::string_view name);
+[[nodiscard]] Failure name_argument(Failure failure, std::string_view name) noexcept;
 
 // An exception of `type` with `message` whose cause is `cause`.
-[[nodiscard]] Failure caused_by(Failure cause, PyObject *type, std::string_view message);
+[[nodiscard]] Failure caused_by(Failure cause, PyObject *type, std::string_view message) noexcept;
 
 // The failure for a computation's own error.
-[[nodiscard]] Failure op_failure(OpError error);
+[[nodiscard]] Failure op_failure(OpError error) noexcept;
 
 // An internal failure: the module's own fault, surfaced as PanicException.
 class Panic : public std::exception {

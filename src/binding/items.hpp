@@ -10,7 +10,7 @@
 // - any other sequence, iterated as the walk goes: a chunk of items pulled
 //   and converted at a time, nothing gathered.
 // Every item is read once. A read that fails, or a signal handler that
-// raises, ends the walk with its failure: the fold never sees it.
+// raises, ends the walk with its failure: the fold's result is dropped.
 #pragma once
 
 #include "binding/convert.hpp"
@@ -21,6 +21,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -61,24 +62,38 @@ struct BufferWatch {
     Py_ssize_t length;
 };
 
-// The poll of a buffer read in place: the signal handlers, then the memory.
-[[nodiscard]] Result<void> poll_watching(const BufferWatch &watch);
+// The failure that ends a walk, once there is one, which the walk's
+// readers below record. They are never inlined: what they hold then stays
+// out of the walk's loops, which keep a fold's accumulator in a register.
+using WalkFailure = std::optional<Failure>;
 
-// Item `index` of an exact list or tuple, which lies within it, converted;
-// it is held meanwhile, as the conversion may run Python code.
+// The signal poll of a walk: false once a handler raised.
+[[nodiscard, gnu::noinline]] bool poll_signals(WalkFailure &failed) noexcept;
+// The poll of a buffer read in place: the signal handlers, then the memory.
+[[nodiscard, gnu::noinline]] bool poll_watching(const BufferWatch &watch,
+                                                WalkFailure &failed) noexcept;
+// An unsigned item above 2**63 - 1 in an integer list.
+[[gnu::cold, gnu::noinline]] void item_out_of_range(WalkFailure &failed) noexcept;
+
+// Item `index` of an exact list or tuple, which lies within it, converted
+// into `item`; it is held meanwhile, as the conversion may run Python code.
+// False when it failed, naming the argument `name`.
 template <class T>
-[[nodiscard]] Result<T> convert_item(PyObject *list, std::size_t index);
+[[nodiscard, gnu::noinline]] bool convert_item(PyObject *list, std::size_t index, T &item, std::string_view name,
+                                WalkFailure &failed) noexcept;
 
 // What pulling a chunk of an iterator's items gave.
 struct Pulled {
     std::size_t count;  // items converted into the chunk
-    bool more;          // false at the end
+    bool more;          // false at the end, or once pulling failed
 };
 
 // Pulls at most `capacity` items of the iterator and converts them into
-// `chunk`; it runs Python code (__next__ and the conversions).
+// `chunk`; it runs Python code (__next__ and the conversions). A failure
+// names the argument `name` and ends the pulling.
 template <class T>
-[[nodiscard]] Result<Pulled> pull_chunk(PyObject *iterator, T *chunk, std::size_t capacity);
+[[nodiscard, gnu::noinline]] Pulled pull_chunk(PyObject *iterator, T *chunk, std::size_t capacity,
+                                std::string_view name, WalkFailure &failed) noexcept;
 
 // T is double (a number list) or std::int64_t (an integer list). An integer
 // list never holds floats.
@@ -141,36 +156,46 @@ public:
     template <class Visit>
     [[gnu::always_inline]] Result<void> each(Visit &&visit) const
     {
-        switch (format_) {
-            case ItemFormat::f64:
-                return walk<ItemFormat::f64>(visit);
-            case ItemFormat::f32:
-                return walk<ItemFormat::f32>(visit);
-            case ItemFormat::i8:
-                return walk<ItemFormat::i8>(visit);
-            case ItemFormat::i16:
-                return walk<ItemFormat::i16>(visit);
-            case ItemFormat::i32:
-                return walk<ItemFormat::i32>(visit);
-            case ItemFormat::i64:
-                return walk<ItemFormat::i64>(visit);
-            case ItemFormat::u8:
-                return walk<ItemFormat::u8>(visit);
-            case ItemFormat::u16:
-                return walk<ItemFormat::u16>(visit);
-            case ItemFormat::u32:
-                return walk<ItemFormat::u32>(visit);
-            case ItemFormat::u64:
-                return walk<ItemFormat::u64>(visit);
-            case ItemFormat::live:
-                return walk_live(visit);
-            case ItemFormat::iterated:
-                return walk_iterated(visit);
+        WalkFailure failed;
+        walk_any(visit, failed);
+        if (failed) [[unlikely]] {
+            return std::unexpected(std::move(*failed));
         }
         return {};
     }
 
 private:
+    template <class Visit>
+    [[gnu::always_inline]] void walk_any(Visit &visit, WalkFailure &failed) const
+    {
+        switch (format_) {
+            case ItemFormat::f64:
+                return walk<ItemFormat::f64>(visit, failed);
+            case ItemFormat::f32:
+                return walk<ItemFormat::f32>(visit, failed);
+            case ItemFormat::i8:
+                return walk<ItemFormat::i8>(visit, failed);
+            case ItemFormat::i16:
+                return walk<ItemFormat::i16>(visit, failed);
+            case ItemFormat::i32:
+                return walk<ItemFormat::i32>(visit, failed);
+            case ItemFormat::i64:
+                return walk<ItemFormat::i64>(visit, failed);
+            case ItemFormat::u8:
+                return walk<ItemFormat::u8>(visit, failed);
+            case ItemFormat::u16:
+                return walk<ItemFormat::u16>(visit, failed);
+            case ItemFormat::u32:
+                return walk<ItemFormat::u32>(visit, failed);
+            case ItemFormat::u64:
+                return walk<ItemFormat::u64>(visit, failed);
+            case ItemFormat::live:
+                return walk_live(visit, failed);
+            case ItemFormat::iterated:
+                return walk_iterated(visit, failed);
+        }
+    }
+
     static constexpr std::size_t unlimited = std::numeric_limits<std::size_t>::max();
     // Formats whose items can fail to read: an integer list takes no
     // unsigned value above 2**63 - 1.
@@ -211,10 +236,10 @@ private:
     }
 
     template <ItemFormat F, class Visit>
-    [[gnu::always_inline]] Result<void> walk(Visit &visit) const
+    [[gnu::always_inline]] void walk(Visit &visit, WalkFailure &failed) const
     {
         if constexpr (std::is_floating_point_v<NativeType<F>> && !std::is_floating_point_v<T>) {
-            return {};  // never so: the binding reads such a list by iteration
+            return;  // never so: the binding reads such a list by iteration
         }
         else {
             // Between two polls a chunk runs with no other test per item.
@@ -225,22 +250,20 @@ private:
                 for (; i < end; ++i) {
                     T item;
                     if (!read<F>(i, item)) [[unlikely]] {
-                        return fail_with(PyExc_OverflowError, texts::int_too_big);
+                        item_out_of_range(failed);
+                        return;
                     }
                     if (visiting && !visit_one(visit, item)) {
                         if constexpr (!fallible<F>) {
-                            return {};
+                            return;
                         }
                         visiting = false;
                     }
                 }
-                if (i < size_) {
-                    if (auto polled = poll_watching(*watch_); !polled) [[unlikely]] {
-                        return polled;
-                    }
+                if (i < size_ && !poll_watching(*watch_, failed)) [[unlikely]] {
+                    return;
                 }
             }
-            return {};
         }
     }
 
@@ -252,7 +275,7 @@ private:
     // Polls come before an item whose index is a multiple of the interval,
     // never while an item is borrowed.
     template <class Visit>
-    [[gnu::always_inline]] Result<void> walk_live(Visit &visit) const
+    [[gnu::always_inline]] void walk_live(Visit &visit, WalkFailure &failed) const
     {
         const std::size_t end = size_ == unlimited ? unlimited : start_ + size_;
         std::size_t i = start_;
@@ -282,20 +305,20 @@ private:
                 ++i;
             }
             if (i == end || i >= size) {
-                return {};
+                return;
             }
             if (i == next_poll) {
-                if (auto polled = run_signal_handlers(); !polled) {
-                    return polled;
+                if (!poll_signals(failed)) {
+                    return;
                 }
                 next_poll += poll_interval;
                 continue;
             }
-            auto item = convert_item<T>(object_, i);
-            if (!item) [[unlikely]] {
-                return std::unexpected(name_argument(std::move(item).error(), name_));
+            T item{};
+            if (!convert_item(object_, i, item, name_, failed)) [[unlikely]] {
+                return;
             }
-            visiting = visiting && visit_one(visit, *item);
+            visiting = visiting && visit_one(visit, item);
             ++i;
         }
     }
@@ -305,29 +328,27 @@ private:
     // never finds it in use. Polls come before an item whose index is a
     // multiple of the interval.
     template <class Visit>
-    [[gnu::always_inline]] Result<void> walk_iterated(Visit &visit) const
+    [[gnu::always_inline]] void walk_iterated(Visit &visit, WalkFailure &failed) const
     {
         bool visiting = true;
         std::size_t i = start_;
         const std::size_t end = size_ == unlimited ? unlimited : start_ + size_;
         for (;;) {
-            if (i % poll_interval == 0 && i != 0) {
-                if (auto polled = run_signal_handlers(); !polled) {
-                    return polled;
-                }
+            if (i % poll_interval == 0 && i != 0 && !poll_signals(failed)) {
+                return;
             }
             const std::size_t next_poll = (i / poll_interval + 1) * poll_interval;
             const std::size_t capacity = std::min({chunk_size, next_poll - i, end - i});
-            auto pulled = pull_chunk(object_, chunk_, capacity);
-            if (!pulled) [[unlikely]] {
-                return std::unexpected(name_argument(std::move(pulled).error(), name_));
+            const Pulled pulled = pull_chunk(object_, chunk_, capacity, name_, failed);
+            if (failed) [[unlikely]] {
+                return;
             }
-            for (std::size_t k = 0; k < pulled->count; ++k) {
+            for (std::size_t k = 0; k < pulled.count; ++k) {
                 visiting = visiting && visit_one(visit, chunk_[k]);
             }
-            i += pulled->count;
-            if (!pulled->more || i == end) {
-                return {};
+            i += pulled.count;
+            if (!pulled.more || i == end) {
+                return;
             }
         }
     }

@@ -1,6 +1,5 @@
 #include "binding/params.hpp"
 
-#include "binding/decimal_text.hpp"
 #include "binding/texts.hpp"
 
 #include <charconv>
@@ -13,7 +12,8 @@ namespace {
 
 std::string call_name(SignatureView signature)
 {
-    std::string text(signature.surface == Surface::method ? texts::method_prefix : "");
+    std::string text =
+        signature.surface == Surface::method ? fill(texts::method_prefix, texts::class_name) : "";
     return text.append(signature.name).append("()");
 }
 
@@ -33,10 +33,22 @@ std::string integer_text(int128 value)
     return decimal(static_cast<std::uint64_t>(value));
 }
 
+// A real default as Python's repr writes it: 0.0, 1e-05.
+std::string real_text(double value)
+{
+    char *text = PyOS_double_to_string(value, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+    if (text == nullptr) {
+        panic_api_call();
+    }
+    std::string copy(text);
+    PyMem_Free(text);
+    return copy;
+}
+
 std::string default_text(const Default &value)
 {
     return value.form == Default::Form::integer ? integer_text(value.integer)
-                                                : python_float_text(value.real);
+                                                : real_text(value.real);
 }
 
 Failure type_error(const std::string &message) { return Failure::of(PyExc_TypeError, message); }

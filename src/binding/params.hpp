@@ -133,20 +133,6 @@ struct Signature {
     std::size_t required;  // the leading parameters that have no default
 };
 
-// Why a declared parameter list cannot make a signature, if it cannot.
-template <std::size_t N>
-consteval bool required_after_optional(const std::array<Parameter, N> &declared)
-{
-    bool optional_seen = false;
-    for (const Parameter &parameter : declared) {
-        if (!parameter.optional() && optional_seen) {
-            return true;
-        }
-        optional_seen = optional_seen || parameter.optional();
-    }
-    return false;
-}
-
 // The signature of surface S made from the declared parameters.
 template <Surface S, FixedName Name, std::size_t N, std::array<Parameter, N> Declared>
 consteval auto signature_of()

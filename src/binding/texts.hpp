@@ -1,8 +1,9 @@
-// The texts that callers see: the binding's messages, the class's and the
-// module's names, the internal-failure report. Callers match on these, so
-// they never change, not even where they look odd ("Vec", "ffi boundary",
-// the module names of PanicException and of the class). Each operation's
-// own messages stand at the top of its family's file.
+// The texts that callers see: the binding's messages, the class's name, the
+// internal-failure report. Callers match on these, so they never change,
+// not even where they look odd ("Vec", "ffi boundary", the module name of
+// PanicException). The class's other texts stand in number_class.hpp, the
+// module's in module.cpp, each operation's own messages at the top of its
+// family's file.
 //
 // A "{}" stands for a value filled in by `fill`, in order; a "%" starts one
 // that CPython formats.
@@ -13,8 +14,11 @@
 
 namespace tesmar::texts {
 
+// The class, which the messages about its methods name.
+inline constexpr char class_name[] = "Tesmarmath";
+
 // Argument binding ({} is the callable: "cos()" or "Tesmarmath.cos()").
-inline constexpr char method_prefix[] = "Tesmarmath.";
+inline constexpr char method_prefix[] = "{}.";
 inline constexpr char too_many_positional[] = "{} takes {} positional arguments but {} {} given";
 inline constexpr char too_many_positional_range[] =
     "{} takes from {} to {} positional arguments but {} {} given";
@@ -35,16 +39,11 @@ inline constexpr char argument_prefix[] = "argument '{}': ";
 inline constexpr char argument_prefix_format[] = "argument '%.*s': %U";
 inline constexpr char str_is_not_a_list[] = "Can't extract `str` to `Vec`";
 inline constexpr char not_a_sequence[] = "'{}' object cannot be converted to 'Sequence'";
-inline constexpr char not_an_instance[] = "'{}' object cannot be converted to 'Tesmarmath'";
 inline constexpr char unnamed_type[] = "<failed to extract type name>";
 inline constexpr char int_too_big[] = "int too big to convert";
 inline constexpr char buffer_changed[] = "the buffer's memory changed while it was being read";
 // Completes RecursionError's "maximum recursion depth exceeded".
 inline constexpr char while_converting[] = " while converting an argument";
-
-// Receiver access.
-inline constexpr char already_borrowed[] = "Already borrowed";
-inline constexpr char already_mutably_borrowed[] = "Already mutably borrowed";
 
 // Internal failures.
 inline constexpr char panic_name[] = "vorn_runtime.PanicException";
@@ -59,20 +58,8 @@ inline constexpr char failure_report[] = "tesmar_math: internal failure in %s (%
 inline constexpr char panic_passed_on[] =
     "--- A PanicException was raised by Python code called from tesmar_math; passing it on ---\n";
 inline constexpr char uncaught_panic[] = "uncaught panic at ffi boundary\n";
-inline constexpr char append_to_all_failed[] = "could not append __name__ to __all__";
 inline constexpr char unbound_without_fault[] = "a call was bound without a fault to report";
 inline constexpr char stopped_without_reason[] = "a computation stopped for no reason";
-
-// The module and the class.
-inline constexpr char module_name[] = "tesmar_math";
-inline constexpr char module_doc[] = "";
-inline constexpr char class_name[] = "Tesmarmath";
-inline constexpr char type_name[] = "builtins.Tesmarmath";  // the class's module and name
-inline constexpr char repr_format[] = "Tesmarmath({})";
-inline constexpr char class_init_failed[] = "An error occurred while initializing class Tesmarmath";
-inline constexpr char sub_interpreters_refused[] =
-    "tesmar_math does not yet support sub-interpreters: it can be imported only by the first "
-    "interpreter that loaded it (see the project's issue tracker)";
 
 }  // namespace tesmar::texts
 

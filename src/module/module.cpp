@@ -27,6 +27,17 @@
 #include <type_traits>
 #include <utility>
 
+// The module's texts: callers match on these, so they never change.
+namespace tesmar::texts {
+inline constexpr char module_name[] = "tesmar_math";
+inline constexpr char module_doc[] = "";
+inline constexpr char class_init_failed[] = "An error occurred while initializing class {}";
+inline constexpr char sub_interpreters_refused[] =
+    "tesmar_math does not yet support sub-interpreters: it can be imported only by the first "
+    "interpreter that loaded it (see the project's issue tracker)";
+inline constexpr char append_to_all_failed[] = "could not append __name__ to __all__";
+}  // namespace tesmar::texts
+
 namespace tesmar {
 namespace {
 
@@ -292,7 +303,8 @@ Result<void> module_body(PyObject *module)
         number_type != nullptr ? number_type : create_number_type(method_table.data());
     if (type == nullptr) {
         return std::unexpected(
-            caused_by(Failure::fetch(), PyExc_RuntimeError, texts::class_init_failed));
+            caused_by(Failure::fetch(), PyExc_RuntimeError,
+                      fill(texts::class_init_failed, texts::class_name)));
     }
     if (auto added = add(module, texts::class_name, reinterpret_cast<PyObject *>(type)); !added) {
         return added;

@@ -114,7 +114,7 @@ PyObject *number_repr(PyObject *self) noexcept
         if (!receiver) {
             return std::unexpected(receiver.failure());
         }
-        return to_str(fill(texts::repr_format, text_form(receiver.number())));
+        return to_str(tesmar::fill(texts::repr_format, texts::class_name, text_form(receiver.number())));
     });
 }
 
@@ -152,8 +152,9 @@ PyTypeObject *create_number_type(PyMethodDef *methods) noexcept
         PyType_Slot{Py_tp_methods, methods},
         PyType_Slot{0, nullptr},
     };
+    static const std::string type_name = fill(texts::type_name, texts::class_name);
     PyType_Spec type_spec = {
-        texts::type_name, sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
+        type_name.c_str(), sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
     };
     number_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&type_spec));
     if (number_type != nullptr) {
@@ -166,7 +167,7 @@ PyTypeObject *create_number_type(PyMethodDef *methods) noexcept
 
 Failure foreign_receiver(PyObject *self)
 {
-    return Failure::of(PyExc_TypeError, fill(texts::not_an_instance, qualified_type_name(self)));
+    return Failure::of(PyExc_TypeError, tesmar::fill(texts::not_an_instance, qualified_type_name(self), texts::class_name));
 }
 
 }  // namespace tesmar

@@ -1,7 +1,5 @@
 #include "number_class/text_form.hpp"
 
-#include "binding/decimal_text.hpp"
-
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -12,6 +10,59 @@
 
 namespace tesmar {
 namespace {
+
+// Significant digits (no leading or trailing zeros) and exponent k: the
+// value 0.d1d2...dn * 10**k.
+struct Decimal {
+    std::string digits;
+    int k = 0;
+};
+
+
+// Splits to_chars scientific output "d[.ddd]e[+-]XX" into digits and k.
+Decimal parse_scientific(std::string_view s)
+{
+    Decimal d;
+    std::size_t pos = 0;
+    for (; pos < s.size() && s[pos] != 'e'; ++pos) {
+        if (s[pos] != '.') {
+            d.digits.push_back(s[pos]);
+        }
+    }
+    std::size_t exp_pos = pos + 1;
+    if (exp_pos < s.size() && s[exp_pos] == '+') {
+        ++exp_pos;  // from_chars rejects '+'
+    }
+    int e = 0;
+    std::from_chars(s.data() + exp_pos, s.data() + s.size(), e);
+    d.k = e + 1;
+    while (d.digits.size() > 1 && d.digits.back() == '0') {
+        d.digits.pop_back();
+    }
+    return d;
+}
+
+// 767 is the most significant digits a double's exact expansion needs.
+constexpr std::size_t longest_scientific = 800;
+
+// The shortest digits that read back as x; x finite and not zero (its sign
+// is ignored).
+Decimal shortest_decimal(double x)
+{
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(x), std::chars_format::scientific);
+    return parse_scientific(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+}
+
+// x rounded to `precision` + 1 significant digits (ties to even).
+Decimal rounded_decimal(double x, int precision)
+{
+    char buf[longest_scientific];
+    auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(x), std::chars_format::scientific,
+                           precision);
+    return parse_scientific(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+}
+
 
 // The text form of the special values: callers match on these, so they
 // never change.
