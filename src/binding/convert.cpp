@@ -3,6 +3,8 @@
 #include "binding/texts.hpp"
 
 #include <array>
+#include <bit>
+#include <cctype>
 #include <cstddef>
 #include <limits>
 #include <memory>
@@ -73,69 +75,31 @@ bool iterates_its_buffer(PyObject *object) noexcept
     return name == "array.array" || name == "numpy.ndarray";
 }
 
-struct FormatCode {
-    char code;
-    std::size_t size;
-    ItemFormat format;
-};
-
-template <class Native>
-constexpr ItemFormat item_format_of()
-{
-    constexpr std::size_t size = sizeof(Native);
-    if constexpr (std::is_floating_point_v<Native>) {
-        return size == 4 ? ItemFormat::f32 : ItemFormat::f64;
-    }
-    else if constexpr (std::is_signed_v<Native>) {
-        return size == 1   ? ItemFormat::i8
-               : size == 2 ? ItemFormat::i16
-               : size == 4 ? ItemFormat::i32
-                           : ItemFormat::i64;
-    }
-    else {
-        return size == 1   ? ItemFormat::u8
-               : size == 2 ? ItemFormat::u16
-               : size == 4 ? ItemFormat::u32
-                           : ItemFormat::u64;
-    }
-}
-
-template <char Code, class Native>
-constexpr FormatCode format_code{Code, sizeof(Native), item_format_of<Native>()};
-
-// The struct codes of native numbers that iterate as int or float: integers
-// of 8 to 64 bits, float and double (bool, char, pointers and half floats
-// are left to iteration).
-constexpr std::array format_codes = {
-    format_code<'b', signed char>, format_code<'B', unsigned char>,
-    format_code<'h', short>,       format_code<'H', unsigned short>,
-    format_code<'i', int>,         format_code<'I', unsigned int>,
-    format_code<'l', long>,        format_code<'L', unsigned long>,
-    format_code<'q', long long>,   format_code<'Q', unsigned long long>,
-    format_code<'n', Py_ssize_t>,  format_code<'N', std::size_t>,
-    format_code<'f', float>,       format_code<'d', double>,
-};
-
 // The format of a one-dimensional buffer's items, when it is one native
-// number per item: a format of one code, in native order and size.
+// number per item that iterates as int or float: the struct code of an
+// integer of 8 to 64 bits, float or double, in native order and size (bool,
+// char, pointers and half floats are left to iteration).
 std::optional<ItemFormat> item_format(const Py_buffer &view) noexcept
 {
     std::string_view format = view.format == nullptr ? "B" : view.format;
     if (format.starts_with('@')) {
         format.remove_prefix(1);
     }
-    if (view.ndim != 1 || format.size() != 1) {
+    constexpr std::string_view codes = "bBhHiIlLqQnNfd";
+    constexpr std::array<std::size_t, codes.size()> sizes = {
+        1, 1, sizeof(short), sizeof(short), sizeof(int), sizeof(int), sizeof(long), sizeof(long),
+        sizeof(long long), sizeof(long long), sizeof(Py_ssize_t), sizeof(std::size_t), 4, 8};
+    const std::size_t code = format.size() == 1 ? codes.find(format.front()) : codes.npos;
+    if (view.ndim != 1 || code == codes.npos || std::cmp_not_equal(sizes[code], view.itemsize)) {
         return std::nullopt;
     }
-    for (const FormatCode &known : format_codes) {
-        if (known.code == format.front()) {
-            if (std::cmp_not_equal(known.size, view.itemsize)) {
-                return std::nullopt;
-            }
-            return known.format;
-        }
+    const auto size_rank = static_cast<unsigned>(std::countr_zero(sizes[code]));  // of 1, 2, 4, 8
+    if (format.front() == 'f' || format.front() == 'd') {
+        return size_rank == 2 ? ItemFormat::f32 : ItemFormat::f64;
     }
-    return std::nullopt;
+    const bool is_signed = std::islower(static_cast<unsigned char>(format.front())) != 0;
+    return static_cast<ItemFormat>(
+        static_cast<unsigned>(is_signed ? ItemFormat::i8 : ItemFormat::u8) + size_rank);
 }
 
 // The memory an object exports now; false when it exports none.

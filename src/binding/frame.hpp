@@ -302,25 +302,14 @@ struct ArgumentsFor<P, std::tuple<A...>> {
 //   run(self, slots)           the call after binding: receiver, conversion,
 //                              computation, write-back and result object.
 
-// The call's binding failed: its TypeError, out of line.
-template <auto P>
-[[gnu::cold, gnu::noinline]] PyObject *raise_binding_fault(Binding binding, Py_ssize_t nargs,
-                                                           PyObject *kwnames,
-                                                           Slots<P.count> slots) noexcept
-{
-    static constexpr SignatureView view{P};
-    return raise_binding_error(view, binding, nargs, kwnames, slots);
-}
-
 // One call: bind, then run; any failure raised, null returned.
 template <class Call>
 [[gnu::always_inline]] inline PyObject *call(PyObject *self, PyObject *const *args,
                                              Py_ssize_t nargs, PyObject *kwnames) noexcept
 {
     Slots<Call::signature.count> slots;
-    const Binding binding = bind<Call::signature>(args, nargs, kwnames, slots);
-    if (binding.fault != Binding::Fault::none) [[unlikely]] {
-        return raise_binding_fault<Call::signature>(binding, nargs, kwnames, slots);
+    if (!bind<Call::signature>(args, nargs, kwnames, slots)) [[unlikely]] {
+        return nullptr;
     }
     // Inlined whatever its size: the call is the hot path of every callable.
     return guarded(

@@ -25,6 +25,7 @@
 #include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 
 namespace tesmar {
 
@@ -168,32 +169,19 @@ private:
     template <class Visit>
     [[gnu::always_inline]] void walk_any(Visit &visit, WalkFailure &failed) const
     {
-        switch (format_) {
-            case ItemFormat::f64:
-                return walk<ItemFormat::f64>(visit, failed);
-            case ItemFormat::f32:
-                return walk<ItemFormat::f32>(visit, failed);
-            case ItemFormat::i8:
-                return walk<ItemFormat::i8>(visit, failed);
-            case ItemFormat::i16:
-                return walk<ItemFormat::i16>(visit, failed);
-            case ItemFormat::i32:
-                return walk<ItemFormat::i32>(visit, failed);
-            case ItemFormat::i64:
-                return walk<ItemFormat::i64>(visit, failed);
-            case ItemFormat::u8:
-                return walk<ItemFormat::u8>(visit, failed);
-            case ItemFormat::u16:
-                return walk<ItemFormat::u16>(visit, failed);
-            case ItemFormat::u32:
-                return walk<ItemFormat::u32>(visit, failed);
-            case ItemFormat::u64:
-                return walk<ItemFormat::u64>(visit, failed);
-            case ItemFormat::live:
-                return walk_live(visit, failed);
-            case ItemFormat::iterated:
-                return walk_iterated(visit, failed);
+        if (format_ == ItemFormat::live) {
+            return walk_live(visit, failed);
         }
+        if (format_ == ItemFormat::iterated) {
+            return walk_iterated(visit, failed);
+        }
+        // A run: the walk for its format, one for each (the compiler makes
+        // the tests a jump table).
+        [&]<std::size_t... F> [[gnu::always_inline]] (std::index_sequence<F...>) {
+            static_cast<void>(((format_ == static_cast<ItemFormat>(F) &&
+                                (walk<static_cast<ItemFormat>(F)>(visit, failed), true)) ||
+                               ...));
+        }(std::make_index_sequence<std::tuple_size_v<NativeTypes>>{});
     }
 
     static constexpr std::size_t unlimited = std::numeric_limits<std::size_t>::max();

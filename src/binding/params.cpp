@@ -102,6 +102,19 @@ Failure about_keyword(SignatureView signature, std::string_view text, PyObject *
     return type_error(fill(text, call_name(signature), utf8));
 }
 
+// Raises the failure `make` makes, or what it throws; false.
+template <class Make>
+bool raise_made(Make make) noexcept
+{
+    try {
+        raise_failure(make());
+    }
+    catch (...) {
+        raise_thrown(std::current_exception());
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string text_signature(SignatureView signature)
@@ -121,33 +134,20 @@ std::string text_signature(SignatureView signature)
     return text + ")\n--\n\n";
 }
 
-PyObject *raise_binding_error(const SignatureView &signature, Binding binding, Py_ssize_t nargs,
-                              PyObject *kwnames, std::span<PyObject *const> slots) noexcept
+bool raise_too_many_positional(const SignatureView &signature, Py_ssize_t nargs) noexcept
 {
-    try {
-        switch (binding.fault) {
-            case Binding::Fault::too_many_positional:
-                raise_failure(too_many_positional(signature, static_cast<std::size_t>(nargs)));
-                break;
-            case Binding::Fault::unexpected_keyword:
-                raise_failure(about_keyword(signature, texts::unexpected_keyword,
-                                            PyTuple_GET_ITEM(kwnames, binding.keyword)));
-                break;
-            case Binding::Fault::multiple_values:
-                raise_failure(about_keyword(signature, texts::multiple_values,
-                                            PyTuple_GET_ITEM(kwnames, binding.keyword)));
-                break;
-            case Binding::Fault::missing_required:
-                raise_failure(missing_required(signature, slots));
-                break;
-            case Binding::Fault::none:
-                panic(texts::unbound_without_fault);
-        }
-    }
-    catch (...) {
-        raise_thrown(std::current_exception());
-    }
-    return nullptr;
+    return raise_made([&] { return too_many_positional(signature, static_cast<std::size_t>(nargs)); });
+}
+
+bool raise_keyword_error(const SignatureView &signature, const char *text, PyObject *name) noexcept
+{
+    return raise_made([&] { return about_keyword(signature, text, name); });
+}
+
+bool raise_missing_required(const SignatureView &signature,
+                            std::span<PyObject *const> slots) noexcept
+{
+    return raise_made([&] { return missing_required(signature, slots); });
 }
 
 }  // namespace tesmar

@@ -6,6 +6,7 @@
 
 #include "binding/failure.hpp"
 #include "binding/numeric.hpp"
+#include "binding/texts.hpp"
 
 #include <array>
 #include <cstddef>
@@ -193,19 +194,6 @@ template <auto P>
 template <std::size_t N>
 using Slots = std::array<PyObject *, N>;
 
-// What binding a call found: every parameter bound, or the first fault.
-struct Binding {
-    enum class Fault : std::uint8_t {
-        none,
-        too_many_positional,
-        unexpected_keyword,
-        multiple_values,
-        missing_required,
-    };
-    Fault fault = Fault::none;
-    Py_ssize_t keyword = 0;  // the keyword at fault
-};
-
 // The position of the keyword `name` among P's parameters, P.count if none.
 // Parameter names are ASCII: no other name can match one.
 template <auto P>
@@ -223,60 +211,75 @@ template <auto P>
     return i;
 }
 
-// Places the keyword arguments of a vectorcall in P's slots, out of line
-// (positional calls are the common ones).
+// The TypeErrors of a call that does not bind, worded as CPython words its
+// own; each raises its error and answers false.
+[[gnu::cold]] bool raise_too_many_positional(const SignatureView &signature,
+                                             Py_ssize_t nargs) noexcept;
+// `text` is unexpected_keyword or multiple_values.
+[[gnu::cold]] bool raise_keyword_error(const SignatureView &signature, const char *text,
+                                       PyObject *name) noexcept;
+[[gnu::cold]] bool raise_missing_required(const SignatureView &signature,
+                                          std::span<PyObject *const> slots) noexcept;
+
 template <auto P>
-[[gnu::noinline]] Binding bind_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                                        Slots<P.count> &slots) noexcept
+inline constexpr SignatureView signature_view{P};
+
+// Out of line, with the slots by value: the hot path keeps them in registers.
+template <auto P>
+[[gnu::cold, gnu::noinline]] bool raise_missing_required(Slots<P.count> slots) noexcept
+{
+    return raise_missing_required(signature_view<P>, slots);
+}
+
+// Places the keyword arguments of a vectorcall in P's slots, out of line
+// (positional calls are the common ones); false once one is at fault.
+template <auto P>
+[[gnu::noinline]] bool bind_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                                     Slots<P.count> &slots) noexcept
 {
     const Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
     for (Py_ssize_t k = 0; k < keywords; ++k) {
-        const std::size_t i = parameter_named<P>(PyTuple_GET_ITEM(kwnames, k));
+        PyObject *name = PyTuple_GET_ITEM(kwnames, k);
+        const std::size_t i = parameter_named<P>(name);
         if (i == P.count) {
-            return {Binding::Fault::unexpected_keyword, k};
+            return raise_keyword_error(signature_view<P>, texts::unexpected_keyword, name);
         }
         if (slots[i] != nullptr) {
-            return {Binding::Fault::multiple_values, k};
+            return raise_keyword_error(signature_view<P>, texts::multiple_values, name);
         }
         slots[i] = args[nargs + k];
     }
-    return {};
+    return true;
 }
 
 // Binds a vectorcall's arguments to the parameters of P, one slot each, in
 // the order CPython checks them: the count of positional arguments, each
 // keyword, then the required parameters. Stamped out per signature, so each
-// name compares as a constant of known length.
+// name compares as a constant of known length. False when the call does not
+// bind, its TypeError raised.
 template <auto P>
-[[gnu::always_inline]] inline Binding bind(PyObject *const *args, Py_ssize_t nargs,
-                                           PyObject *kwnames, Slots<P.count> &slots) noexcept
+[[gnu::always_inline]] inline bool bind(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                                        Slots<P.count> &slots) noexcept
 {
     const auto given = static_cast<std::size_t>(nargs);
     if (given > P.count) [[unlikely]] {
-        return {Binding::Fault::too_many_positional};
+        return raise_too_many_positional(signature_view<P>, nargs);
     }
     for (std::size_t i = 0; i < P.count; ++i) {
         slots[i] = i < given ? args[i] : nullptr;
     }
     if (kwnames != nullptr) [[unlikely]] {
-        if (const Binding placed = bind_keywords<P>(args, nargs, kwnames, slots);
-            placed.fault != Binding::Fault::none) {
-            return placed;
+        if (!bind_keywords<P>(args, nargs, kwnames, slots)) {
+            return false;
         }
     }
     // The positional ones are there: CPython passes no null argument.
     for (std::size_t i = given; i < P.required; ++i) {
         if (slots[i] == nullptr) [[unlikely]] {
-            return {Binding::Fault::missing_required};
+            return raise_missing_required<P>(slots);
         }
     }
-    return {};
+    return true;
 }
-
-// Raises the TypeError for a binding's fault, worded as CPython words its
-// own, and returns null for the entry to return.
-[[gnu::cold]] PyObject *raise_binding_error(const SignatureView &signature, Binding binding,
-                                            Py_ssize_t nargs, PyObject *kwnames,
-                                            std::span<PyObject *const> slots) noexcept;
 
 }  // namespace tesmar

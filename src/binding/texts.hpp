@@ -58,8 +58,6 @@ inline constexpr char failure_report[] = "tesmar_math: internal failure in %s (%
 inline constexpr char panic_passed_on[] =
     "--- A PanicException was raised by Python code called from tesmar_math; passing it on ---\n";
 inline constexpr char uncaught_panic[] = "uncaught panic at ffi boundary\n";
-inline constexpr char unbound_without_fault[] = "a call was bound without a fault to report";
-inline constexpr char stopped_without_reason[] = "a computation stopped for no reason";
 
 }  // namespace tesmar::texts
 
