@@ -86,9 +86,20 @@ std::optional<ItemFormat> item_format(const Py_buffer &view) noexcept
         format.remove_prefix(1);
     }
     constexpr std::string_view codes = "bBhHiIlLqQnNfd";
-    constexpr std::array<std::size_t, codes.size()> sizes = {
-        1, 1, sizeof(short), sizeof(short), sizeof(int), sizeof(int), sizeof(long), sizeof(long),
-        sizeof(long long), sizeof(long long), sizeof(Py_ssize_t), sizeof(std::size_t), 4, 8};
+    constexpr std::array<std::size_t, codes.size()> sizes = {1,
+                                                             1,
+                                                             sizeof(short),
+                                                             sizeof(short),
+                                                             sizeof(int),
+                                                             sizeof(int),
+                                                             sizeof(long),
+                                                             sizeof(long),
+                                                             sizeof(long long),
+                                                             sizeof(long long),
+                                                             sizeof(Py_ssize_t),
+                                                             sizeof(std::size_t),
+                                                             4,
+                                                             8};
     const std::size_t code = format.size() == 1 ? codes.find(format.front()) : codes.npos;
     if (view.ndim != 1 || code == codes.npos || std::cmp_not_equal(sizes[code], view.itemsize)) {
         return std::nullopt;
@@ -206,7 +217,8 @@ template <class T>
 bool convert_item(PyObject *list, std::size_t index, T &item, std::string_view name,
                   WalkFailure &failed) noexcept
 {
-    const Owned held = Owned::borrow(PySequence_Fast_GET_ITEM(list, static_cast<Py_ssize_t>(index)));
+    const Owned held =
+        Owned::borrow(PySequence_Fast_GET_ITEM(list, static_cast<Py_ssize_t>(index)));
     auto converted = to_native<T>(held.get());
     if (!converted) {
         failed = name_argument(std::move(converted).error(), name);
@@ -348,7 +360,8 @@ Result<std::uint64_t> to_unsigned(PyObject *object)
         object = index.get();
     }
     const unsigned long long converted = PyLong_AsUnsignedLongLong(object);
-    if (converted == std::numeric_limits<unsigned long long>::max() && PyErr_Occurred() != nullptr) {
+    if (converted == std::numeric_limits<unsigned long long>::max() &&
+        PyErr_Occurred() != nullptr) {
         return fail_with_raised();
     }
     return static_cast<std::uint64_t>(converted);

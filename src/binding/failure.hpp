@@ -44,7 +44,7 @@ template <class T>
 using Result = std::expected<T, Failure>;
 
 [[nodiscard]] inline std::unexpected<Failure> fail_with(PyObject *type,
-                                                       std::string_view message) noexcept
+                                                        std::string_view message) noexcept
 {
     return std::unexpected(Failure::of(type, message));
 }

@@ -178,8 +178,8 @@ struct Arguments {
     // the converted values, or the failure to convert them.
     template <class Compute>
     [[gnu::always_inline]] static auto evaluate(Compute compute, const Slots<P.count> &slots)
-        -> decltype(compute(ParameterKind<A>::view(
-            std::declval<const typename ParameterKind<A>::Holder &>())...))
+        -> decltype(compute(
+            ParameterKind<A>::view(std::declval<const typename ParameterKind<A>::Holder &>())...))
     {
         auto values = convert(slots);
         if (!values) [[unlikely]] {

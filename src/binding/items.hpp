@@ -80,8 +80,8 @@ using WalkFailure = std::optional<Failure>;
 // into `item`; it is held meanwhile, as the conversion may run Python code.
 // False when it failed, naming the argument `name`.
 template <class T>
-[[nodiscard, gnu::noinline]] bool convert_item(PyObject *list, std::size_t index, T &item, std::string_view name,
-                                WalkFailure &failed) noexcept;
+[[nodiscard, gnu::noinline]] bool convert_item(PyObject *list, std::size_t index, T &item,
+                                               std::string_view name, WalkFailure &failed) noexcept;
 
 // What pulling a chunk of an iterator's items gave.
 struct Pulled {
@@ -94,7 +94,7 @@ struct Pulled {
 // names the argument `name` and ends the pulling.
 template <class T>
 [[nodiscard, gnu::noinline]] Pulled pull_chunk(PyObject *iterator, T *chunk, std::size_t capacity,
-                                std::string_view name, WalkFailure &failed) noexcept;
+                                               std::string_view name, WalkFailure &failed) noexcept;
 
 // T is double (a number list) or std::int64_t (an integer list). An integer
 // list never holds floats.

@@ -136,7 +136,8 @@ std::string text_signature(SignatureView signature)
 
 bool raise_too_many_positional(const SignatureView &signature, Py_ssize_t nargs) noexcept
 {
-    return raise_made([&] { return too_many_positional(signature, static_cast<std::size_t>(nargs)); });
+    return raise_made(
+        [&] { return too_many_positional(signature, static_cast<std::size_t>(nargs)); });
 }
 
 bool raise_keyword_error(const SignatureView &signature, const char *text, PyObject *name) noexcept

@@ -22,8 +22,8 @@
 #include "binding/outcome.hpp"
 
 #include <concepts>
-#include <expected>
 #include <cstddef>
+#include <expected>
 #include <tuple>
 #include <type_traits>
 #include <utility>

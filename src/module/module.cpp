@@ -302,9 +302,8 @@ Result<void> module_body(PyObject *module)
     PyTypeObject *type =
         number_type != nullptr ? number_type : create_number_type(method_table.data());
     if (type == nullptr) {
-        return std::unexpected(
-            caused_by(Failure::fetch(), PyExc_RuntimeError,
-                      fill(texts::class_init_failed, texts::class_name)));
+        return std::unexpected(caused_by(Failure::fetch(), PyExc_RuntimeError,
+                                         fill(texts::class_init_failed, texts::class_name)));
     }
     if (auto added = add(module, texts::class_name, reinterpret_cast<PyObject *>(type)); !added) {
         return added;

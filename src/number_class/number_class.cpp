@@ -100,7 +100,6 @@ PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexc
     return entry<ConstructorCall>(self, (*spread)->values.data(), nargs, (*spread)->names.get());
 }
 
-
 Owned to_str(const std::string &text)
 {
     return infallible(
@@ -114,7 +113,8 @@ PyObject *number_repr(PyObject *self) noexcept
         if (!receiver) {
             return std::unexpected(receiver.failure());
         }
-        return to_str(tesmar::fill(texts::repr_format, texts::class_name, text_form(receiver.number())));
+        return to_str(
+            tesmar::fill(texts::repr_format, texts::class_name, text_form(receiver.number())));
     });
 }
 
@@ -167,7 +167,8 @@ PyTypeObject *create_number_type(PyMethodDef *methods) noexcept
 
 Failure foreign_receiver(PyObject *self)
 {
-    return Failure::of(PyExc_TypeError, tesmar::fill(texts::not_an_instance, qualified_type_name(self), texts::class_name));
+    return Failure::of(PyExc_TypeError, tesmar::fill(texts::not_an_instance,
+                                                     qualified_type_name(self), texts::class_name));
 }
 
 }  // namespace tesmar

@@ -18,7 +18,6 @@ struct Decimal {
     int k = 0;
 };
 
-
 // Splits to_chars scientific output "d[.ddd]e[+-]XX" into digits and k.
 Decimal parse_scientific(std::string_view s)
 {
@@ -62,7 +61,6 @@ Decimal rounded_decimal(double x, int precision)
                            precision);
     return parse_scientific(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
 }
-
 
 // The text form of the special values: callers match on these, so they
 // never change.
