@@ -97,7 +97,10 @@ def test_every_callable_gives_the_stored_digest():
         with open(os.environ["TESMAR_DIGEST_LINES"], "w") as out:
             out.writelines(f"{line} -> {value}\n" for line, value in lines)
     digest = hashlib.sha256("\n".join(value for _, value in lines).encode()).hexdigest()
-    assert (ARGUMENTS_VERSION, len(lines), digest) == (1, 13778, DIGEST)
+    assert (ARGUMENTS_VERSION, len(lines), digest) == (1, 13778, DIGEST), (
+        f"{len(lines)} calls, digest {digest}: a new callable or parameter changes both; "
+        "check its lines (TESMAR_DIGEST_LINES) on two platforms, then store them here"
+    )
 
 
 def test_the_c_librarys_results_are_this_platforms_math():

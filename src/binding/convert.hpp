@@ -13,31 +13,18 @@ namespace tesmar {
 
 // Exact floats and one-digit exact ints: read without any call, converted
 // exactly, no Python code run, no failure possible. Anything else is left
-// to the full conversion. The two read_exact sit on every fast path and are
-// always inlined; compact_int, for ints where floats are usual, may stay a
-// call.
-[[nodiscard]] inline bool compact_int(PyObject *object, Py_ssize_t &value) noexcept
-{
-    if (!PyLong_CheckExact(object)) {
-        return false;
-    }
-    auto *integer = reinterpret_cast<PyLongObject *>(object);
-    if (!PyUnstable_Long_IsCompact(integer)) {
-        return false;
-    }
-    value = PyUnstable_Long_CompactValue(integer);
-    return true;
-}
-
+// to the full conversion. The read_exact overloads sit on every fast path
+// and are always inlined.
 [[nodiscard, gnu::always_inline]] inline bool read_exact(PyObject *object, double &value) noexcept
 {
     if (PyFloat_CheckExact(object)) [[likely]] {
         value = PyFloat_AS_DOUBLE(object);
         return true;
     }
-    Py_ssize_t integer = 0;
-    if (compact_int(object, integer)) {
-        value = static_cast<double>(integer);  // below 2**30 in magnitude: exact
+    auto *integer = reinterpret_cast<PyLongObject *>(object);
+    if (PyLong_CheckExact(object) && PyUnstable_Long_IsCompact(integer)) {
+        // Below 2**30 in magnitude: exact.
+        value = static_cast<double>(PyUnstable_Long_CompactValue(integer));
         return true;
     }
     return false;

@@ -96,14 +96,11 @@ struct ResultKind<bool> {
     static Owned to_python(bool value) { return Owned::borrow(value ? Py_True : Py_False); }
 };
 
-template <>
-struct ResultKind<std::int64_t> {
-    static Owned to_python(std::int64_t value) { return infallible(PyLong_FromLongLong(value)); }
-};
-
-template <>
-struct ResultKind<std::int32_t> {
-    static Owned to_python(std::int32_t value) { return infallible(PyLong_FromLong(value)); }
+// A signed integer of 32 or 64 bits.
+template <class T>
+    requires std::same_as<T, std::int64_t> || std::same_as<T, std::int32_t>
+struct ResultKind<T> {
+    static Owned to_python(T value) { return infallible(PyLong_FromLongLong(value)); }
 };
 
 template <>
