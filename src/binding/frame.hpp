@@ -15,7 +15,6 @@
 #include <array>
 #include <cstdint>
 #include <limits>
-#include <optional>
 #include <string_view>
 #include <tuple>
 #include <type_traits>

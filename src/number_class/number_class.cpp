@@ -3,6 +3,7 @@
 #include "binding/frame.hpp"
 #include "number_class/text_form.hpp"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -38,6 +39,15 @@ struct ConstructorCall {
         return object;
     }
 };
+
+// The class's module and name, "builtins.Tesmarmath", made while building.
+constexpr auto type_name = [] {
+    std::array<char, sizeof texts::class_module + sizeof texts::class_name> text{};
+    auto *end = std::copy_n(texts::class_module, sizeof texts::class_module - 1, text.data());
+    *end++ = '.';
+    std::copy_n(texts::class_name, sizeof texts::class_name, end);
+    return text;
+}();
 
 // Tesmarmath(number): calling the class calls this directly.
 PyObject *number_vectorcall(PyObject *type, PyObject *const *args, std::size_t nargsf,
@@ -85,7 +95,7 @@ PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexc
     if (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0) {
         return entry<ConstructorCall>(self, positional, nargs, nullptr);
     }
-    std::optional<Result<SpreadKeywords>> spread;
+    Result<SpreadKeywords> spread;
     try {
         spread = spread_keywords(positional, nargs, kwargs);
     }
@@ -93,11 +103,11 @@ PyObject *number_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) noexc
         raise_thrown(std::current_exception());
         return nullptr;
     }
-    if (!*spread) {
-        raise_failure(std::move(*spread).error());
+    if (!spread) {
+        raise_failure(std::move(spread).error());
         return nullptr;
     }
-    return entry<ConstructorCall>(self, (*spread)->values.data(), nargs, (*spread)->names.get());
+    return entry<ConstructorCall>(self, spread->values.data(), nargs, spread->names.get());
 }
 
 Owned to_str(const std::string &text)
@@ -152,9 +162,8 @@ PyTypeObject *create_number_type(PyMethodDef *methods) noexcept
         PyType_Slot{Py_tp_methods, methods},
         PyType_Slot{0, nullptr},
     };
-    static const std::string type_name = fill(texts::type_name, texts::class_name);
     PyType_Spec type_spec = {
-        type_name.c_str(), sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
+        type_name.data(), sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
     };
     number_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&type_spec));
     if (number_type != nullptr) {

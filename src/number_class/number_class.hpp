@@ -12,7 +12,7 @@
 
 // The class's texts: callers match on these, so they never change.
 namespace tesmar::texts {
-inline constexpr char type_name[] = "builtins.{}";  // the class's module and name
+inline constexpr char class_module[] = "builtins";
 inline constexpr char repr_format[] = "{}({})";
 inline constexpr char not_an_instance[] = "'{}' object cannot be converted to '{}'";
 inline constexpr char already_borrowed[] = "Already borrowed";
