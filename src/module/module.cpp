@@ -299,13 +299,13 @@ Result<void> add_float(PyObject *module, const char *name, double value)
 Result<void> module_body(PyObject *module)
 {
     // A type made by an earlier, failed import is kept.
-    PyTypeObject *type =
-        number_type != nullptr ? number_type : create_number_type(method_table.data());
-    if (type == nullptr) {
-        return std::unexpected(caused_by(Failure::fetch(), PyExc_RuntimeError,
+    auto type = number_type != nullptr ? Result<PyTypeObject *>(number_type)
+                                       : create_number_type(method_table.data());
+    if (!type) {
+        return std::unexpected(caused_by(std::move(type).error(), PyExc_RuntimeError,
                                          fill(texts::class_init_failed, texts::class_name)));
     }
-    if (auto added = add(module, texts::class_name, reinterpret_cast<PyObject *>(type)); !added) {
+    if (auto added = add(module, texts::class_name, reinterpret_cast<PyObject *>(*type)); !added) {
         return added;
     }
     for (PyMethodDef *def = function_table.data(); def->ml_name != nullptr; ++def) {

@@ -31,12 +31,7 @@ struct ConstructorCall {
         if (!values) [[unlikely]] {
             return std::unexpected(std::move(values).error());
         }
-        Owned object = Owned::steal(
-            allocate_instance(reinterpret_cast<PyTypeObject *>(type), std::get<0>(*values)));
-        if (!object) [[unlikely]] {
-            return fail_with_raised();  // the allocator's MemoryError
-        }
-        return object;
+        return allocate_instance(reinterpret_cast<PyTypeObject *>(type), std::get<0>(*values));
     }
 };
 
@@ -150,7 +145,7 @@ void number_dealloc(PyObject *self) noexcept
 
 PyTypeObject *number_type = nullptr;
 
-PyTypeObject *create_number_type(PyMethodDef *methods) noexcept
+Result<PyTypeObject *> create_number_type(PyMethodDef *methods)
 {
     std::array slots = {
         PyType_Slot{Py_tp_base, &PyBaseObject_Type},
@@ -166,11 +161,12 @@ PyTypeObject *create_number_type(PyMethodDef *methods) noexcept
         type_name.data(), sizeof(NumberObject), 0, Py_TPFLAGS_DEFAULT, slots.data(),
     };
     number_type = reinterpret_cast<PyTypeObject *>(PyType_FromSpec(&type_spec));
-    if (number_type != nullptr) {
-        // Calling the class skips type.__call__ and binds as every other
-        // callable does.
-        number_type->tp_vectorcall = number_vectorcall;
+    if (number_type == nullptr) {
+        return fail_with_raised();
     }
+    // Calling the class skips type.__call__ and binds as every other
+    // callable does.
+    number_type->tp_vectorcall = number_vectorcall;
     return number_type;
 }
 

@@ -34,23 +34,23 @@ inline constexpr std::uint64_t held_exclusively = std::numeric_limits<std::uint6
 extern PyTypeObject *number_type;
 
 // Makes the type object with the method table `methods` (ending in a zeroed
-// entry, kept for the process) and stores it in number_type. A failed
-// creation leaves the pending exception set and returns null.
-[[nodiscard]] PyTypeObject *create_number_type(PyMethodDef *methods) noexcept;
+// entry, kept for the process) and stores it in number_type; or why it
+// could not.
+[[nodiscard]] Result<PyTypeObject *> create_number_type(PyMethodDef *methods);
 
-// A new instance of `type` holding `value`, or null with the allocator's
-// exception pending.
-[[nodiscard]] inline PyObject *allocate_instance(PyTypeObject *type, double value) noexcept
+// A new instance of `type` holding `value`, or the allocator's failure.
+[[nodiscard]] inline Result<Owned> allocate_instance(PyTypeObject *type, double value)
 {
     // CPython fills tp_alloc in every type it makes; a type that leaves it
     // null still gets the generic allocator.
     allocfunc allocate = type->tp_alloc != nullptr ? type->tp_alloc : PyType_GenericAlloc;
-    PyObject *object = allocate(type, 0);
-    if (object != nullptr) [[likely]] {
-        auto *instance = reinterpret_cast<NumberObject *>(object);
-        instance->number = value;
-        instance->borrow_flag = 0;
+    Owned object = Owned::steal(allocate(type, 0));
+    if (!object) [[unlikely]] {
+        return fail_with_raised();
     }
+    auto *instance = reinterpret_cast<NumberObject *>(object.get());
+    instance->number = value;
+    instance->borrow_flag = 0;
     return object;
 }
 
@@ -58,7 +58,12 @@ extern PyTypeObject *number_type;
 // make it is an internal failure.
 [[nodiscard]] inline Owned make_result(double value)
 {
-    return infallible(allocate_instance(number_type, value));
+    auto made = allocate_instance(number_type, value);
+    if (!made) [[unlikely]] {
+        raise_failure(std::move(made).error());
+        panic_api_call();
+    }
+    return std::move(*made);
 }
 
 enum class Access {
