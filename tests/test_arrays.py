@@ -54,10 +54,18 @@ class Reversed(np.ndarray):
         return iter(np.asarray(self)[::-1].tolist())
 
 
+# A buffer exported from Python: a memoryview of it has an exporter that exports nothing when
+# asked again, so the module iterates the view.
+class ExportedInPython:
+    def __buffer__(self, flags):
+        return memoryview(b"abc")
+
+
 @pytest.mark.filterwarnings("ignore::numpy.exceptions.ComplexWarning")  # complex __float__
 @given(buffer=buffers() | BYTES, stored=FLOATS)
 @examples((np.array(SIGNED), 1.0), (np.array(UNSIGNED), 2.0), (array.array("Q", UNSIGNED), 3.0))
 @examples((Doubled("d", [1.0, 2.0]), 4.0), (np.array([10.0, 1.0]).view(Reversed), 5.0))
+@examples((memoryview(ExportedInPython()), 6.0))
 def test_buffer_reads_like_its_items(buffer, stored):
     items = list(buffer)
     for entry in LISTS:
