@@ -3,7 +3,8 @@
 // (Failure::of), a computation's own error (op_failure), or CPython and
 // Python code, whose exception is taken as it stands (Failure::fetch).
 // `raise_failure` is the one path from a Failure to the interpreter's error
-// state. The calls that succeed never make one.
+// state. The calls that succeed never make one, and the functions that do
+// are kept out of line, away from the hot paths.
 //
 // The module's own faults, broken invariants, are panics: C++ exceptions
 // that the frame turns into PanicException; memory running out is
@@ -25,11 +26,12 @@ namespace tesmar {
 class Failure {
 public:
     // A new exception of `type` (a PyExc_...) whose text is `message`.
-    [[nodiscard]] static Failure of(PyObject *type, std::string_view message) noexcept;
+    [[nodiscard, gnu::cold, gnu::noinline]] static Failure of(PyObject *type,
+                                                              std::string_view message) noexcept;
     // The exception that CPython or Python code raised, taken from the
     // interpreter (a SystemError when it holds none). Neither ever fails:
     // memory running out makes the failure MemoryError.
-    [[nodiscard]] static Failure fetch() noexcept;
+    [[nodiscard, gnu::cold, gnu::noinline]] static Failure fetch() noexcept;
 
     [[nodiscard]] PyObject *exception() const noexcept { return exception_.get(); }
     // The exception, for raise_failure or a new exception's cause.
@@ -58,17 +60,18 @@ using Result = std::expected<T, Failure>;
 // called from here is raised as a new one (reported on standard error
 // first), as any internal failure is (one that happens while raising
 // included).
-void raise_failure(Failure failure) noexcept;
+[[gnu::cold, gnu::noinline]] void raise_failure(Failure failure) noexcept;
 
 // A TypeError (the exact type) becomes "argument 'name': ..." keeping the
 // original's cause; anything else passes unchanged.
-[[nodiscard]] Failure name_argument(Failure failure, std::string_view name) noexcept;
+[[nodiscard, gnu::cold, gnu::noinline]] Failure name_argument(Failure failure,
+                                                              std::string_view name) noexcept;
 
 // An exception of `type` with `message` whose cause is `cause`.
 [[nodiscard]] Failure caused_by(Failure cause, PyObject *type, std::string_view message) noexcept;
 
 // The failure for a computation's own error.
-[[nodiscard]] Failure op_failure(OpError error) noexcept;
+[[nodiscard, gnu::cold, gnu::noinline]] Failure op_failure(OpError error) noexcept;
 
 // An internal failure: the module's own fault, surfaced as PanicException.
 class Panic : public std::exception {

@@ -180,15 +180,21 @@ struct Arguments {
         -> decltype(compute(
             ParameterKind<A>::view(std::declval<const typename ParameterKind<A>::Holder &>())...))
     {
-        auto values = convert(slots);
-        if (!values) [[unlikely]] {
-            return std::unexpected(std::move(values).error());
+        Values values;
+        {
+            // Ends before the computation runs: what its destructor checks
+            // is then known, and nothing of it stays in memory.
+            auto converted = convert(slots);
+            if (!converted) [[unlikely]] {
+                return std::unexpected(std::move(converted).error());
+            }
+            values = std::move(*converted);
         }
         return std::apply(
             [&] [[gnu::always_inline]] (const auto &...held) {
                 return compute(ParameterKind<A>::view(held)...);
             },
-            *values);
+            values);
     }
 
 private:
@@ -382,12 +388,18 @@ struct FunctionCall {
     {
         // A lambda, not the pointer Op: the call is then a direct one, which
         // link-time optimisation inlines.
-        auto value =
-            Bound::evaluate([](auto... value_) { return run_computation<Op>(value_...); }, slots);
-        if (!value) [[unlikely]] {
-            return std::unexpected(std::move(value).error());
+        Value value{};
+        {
+            // Ends here, before the result object is made (as `evaluate`'s
+            // conversion does before the computation).
+            auto computed = Bound::evaluate(
+                [](auto... value_) { return run_computation<Op>(value_...); }, slots);
+            if (!computed) [[unlikely]] {
+                return std::unexpected(std::move(computed).error());
+            }
+            value = *computed;
         }
-        return ResultKind<Value>::to_python(*value);
+        return ResultKind<Value>::to_python(value);
     }
 };
 

@@ -115,15 +115,21 @@ struct MethodCall {
     // The result object is made once the receiver is free again.
     [[gnu::always_inline]] static Result<Owned> run(PyObject *self, const Slots<P.count> &slots)
     {
-        auto value = compute(self, slots);
-        if (!value) [[unlikely]] {
-            return std::unexpected(std::move(value).error());
+        Value value{};
+        {
+            // Ends here, before the result object is made: what its
+            // destructor checks is then known.
+            auto computed = compute(self, slots);
+            if (!computed) [[unlikely]] {
+                return std::unexpected(std::move(computed).error());
+            }
+            value = *computed;
         }
         if constexpr (W == WriteBack::store_new_instance) {
-            return make_result(static_cast<double>(*value));
+            return make_result(static_cast<double>(value));
         }
         else {
-            return ResultKind<Value>::to_python(*value);
+            return ResultKind<Value>::to_python(value);
         }
     }
 };

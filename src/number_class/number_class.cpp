@@ -27,11 +27,15 @@ struct ConstructorCall {
 
     [[gnu::always_inline]] static Result<Owned> run(PyObject *type, const Slots<1> &slots)
     {
-        auto values = Bound::convert(slots);
-        if (!values) [[unlikely]] {
-            return std::unexpected(std::move(values).error());
+        double number = 0.0;
+        {
+            auto converted = Bound::convert(slots);
+            if (!converted) [[unlikely]] {
+                return std::unexpected(std::move(converted).error());
+            }
+            number = std::get<0>(*converted);
         }
-        return allocate_instance(reinterpret_cast<PyTypeObject *>(type), std::get<0>(*values));
+        return allocate_instance(reinterpret_cast<PyTypeObject *>(type), number);
     }
 };
 
