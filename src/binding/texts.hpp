@@ -35,7 +35,6 @@ inline constexpr char unexpected_keyword[] = "{} got an unexpected keyword argum
 inline constexpr char keywords_must_be_strings[] = "keywords must be strings";
 
 // Conversion.
-inline constexpr char argument_prefix[] = "argument '{}': ";
 inline constexpr char argument_prefix_format[] = "argument '%.*s': %U";
 inline constexpr char str_is_not_a_list[] = "Can't extract `str` to `Vec`";
 inline constexpr char not_a_sequence[] = "'{}' object cannot be converted to 'Sequence'";
